@@ -1,0 +1,61 @@
+// ECDSA over secp128r2 with SHA-1.
+//
+// The digest e is the whole 160-bit SHA-1 value reduced mod n (it is not cut
+// to the 126 leading bits of n). Signing derives each nonce with the
+// HMAC-DRBG of RFC 6979 (HMAC-SHA1), keyed by the private key and the digest,
+// with ten fresh values of the C library's rand() as additional data.
+//
+// The module keeps a copy of the group order n and the window table of the
+// public key; ecc_init must have run before ecdsa_init, and ecdsa_init before
+// signing or verifying. Nothing is allocated and nothing runs in constant time.
+
+#ifndef KLARVEX_ECDSA_H
+#define KLARVEX_ECDSA_H
+
+#include <cstdint>
+
+#include "nn.h"
+#include "secp128r2.h"
+#include "sha1.h"
+
+namespace klarvex {
+
+// Verification results.
+inline constexpr int ECDSA_VALID = 1;          // signature valid
+inline constexpr int ECDSA_INVALID = 2;        // r, s in range but v != r
+inline constexpr int ECDSA_R_TOO_LARGE = 3;    // r >= n
+inline constexpr int ECDSA_R_ZERO = 4;         // r = 0
+inline constexpr int ECDSA_S_TOO_LARGE = 5;    // s >= n
+inline constexpr int ECDSA_S_ZERO = 6;         // s = 0
+
+// a[0..digits) from rand(): each digit is (first << 16) ^ second of two
+// consecutive calls, shifted value first. digits == 0 calls rand() not at all.
+// Does not seed the generator.
+void gen_random(std::uint32_t* a, std::uint8_t digits);
+
+// Builds the window table of the public key Q and copies n from the curve
+// module. Q is taken as given (not checked to lie on the curve). A further
+// call replaces both.
+void ecdsa_init(const Point* pb_key);
+
+// The RFC 6979 (section 3.2, with the additional data of section 3.6) nonce
+// for private key d (below n), message digest h1 and additional data extra:
+// k in [1, n-1]. k must not overlap d.
+void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1[SHA1_HASH_SIZE],
+                 const std::uint8_t extra[SHA1_HASH_SIZE]);
+
+// Signs the first len bytes of msg with private key d (below n): r and s in
+// [1, n-1] on return. Each attempt draws NUM_DIGITS digits with gen_random
+// (ten rand() calls). r, s and d must be three distinct arrays.
+void ecdsa_sign(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, std::uint32_t* s,
+                const std::uint32_t* d);
+
+// Checks (r, s) on the first len bytes of msg against the public key of the
+// last ecdsa_init. Returns one of the ECDSA_* results; the range tests come
+// first, in the order r >= n, r = 0, s >= n, s = 0.
+int ecdsa_verify(const std::uint8_t* msg, std::uint16_t len, const std::uint32_t* r,
+                 const std::uint32_t* s);
+
+}  // namespace klarvex
+
+#endif  // KLARVEX_ECDSA_H

@@ -1,0 +1,1 @@
+#include "secp128r2.h"
