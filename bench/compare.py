@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Build the bench preset, run klarvex_bench and compare klarvex with OpenSSL.
+
+    python3 bench/compare.py                  # build, run 5 repetitions, print the table
+    python3 bench/compare.py --no-build -r 10
+    python3 bench/compare.py --json FILE      # only print the table of an earlier run
+
+Each case runs --repetitions times in one process, in random interleaved
+order; the table gives the median of the repetitions (real time per call) of
+BM_klarvex_X beside BM_openssl_X and their ratio, above 1 where klarvex is
+slower. The raw JSON is kept (build/bench/klarvex_bench.json by default).
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "bench"
+BINARY = BUILD / "bench" / "klarvex_bench"
+
+# The headline rows, then the other pairs, in this order.
+MAIN = [
+    ("sign", "ECDSA sign"),
+    ("verify", "ECDSA verify"),
+    ("mul_base", "k*G"),
+    ("sha1/64", "SHA-1, 64 B"),
+    ("sha1/65536", "SHA-1, 64 KiB"),
+]
+OTHER = [
+    ("mul", "k*P (window table / ladder)"),
+    ("field_mul", "mul mod p (NN_ModMultOpt / BN_mod_mul)"),
+    ("field_sqr", "sqr mod p (NN_ModSqrOpt / BN_mod_sqr)"),
+    ("modmul_n", "mul mod n (NN_ModMult / BN_mod_mul)"),
+    ("modinv_p", "inverse mod p"),
+    ("modinv_n", "inverse mod n"),
+]
+SOLO = {
+    "klarvex/dbl4": "ecc_m_dbl_projective, m = 4",
+    "klarvex/add_mixed": "ecc_add_proj with Z2 = 1",
+    "klarvex/add_affine": "ecc_add (affine)",
+    "klarvex/ecc_init": "ecc_init",
+    "klarvex/ecdsa_init": "ecdsa_init",
+    "openssl/field_mul_mont": "BN_mod_mul_montgomery mod p",
+}
+
+NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def run(cmd):
+    print("+", " ".join(str(c) for c in cmd), file=sys.stderr, flush=True)
+    subprocess.run(cmd, cwd=ROOT, check=True)
+
+
+def medians(report):
+    """{case: nanoseconds or None for an errored case} from a benchmark JSON report."""
+    found, single = {}, {}
+    for b in report["benchmarks"]:
+        name = b.get("run_name", b["name"])
+        if b.get("error_occurred"):
+            found[name] = None
+            continue
+        ns = b["real_time"] * NS[b.get("time_unit", "ns")]
+        if b.get("run_type") == "aggregate":
+            if b.get("aggregate_name") == "median":
+                found[name] = ns
+        else:
+            single.setdefault(name, []).append(ns)
+    for name, times in single.items():  # runs without aggregates (one repetition)
+        if name not in found:
+            times.sort()
+            found[name] = times[len(times) // 2]
+    return found
+
+
+def fmt(ns):
+    if ns is None:
+        return "error"
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}" if ns / scale < 100 else f"{ns / scale:.0f} {unit}"
+    return f"{ns:.3g} ns" if ns < 100 else f"{ns:.0f} ns"
+
+
+def table(report, path):
+    t = medians(report)
+    ctx = report.get("context", {})
+    reps = max((b.get("repetitions", 1) for b in report["benchmarks"]), default=1)
+    print()
+    print(f"klarvex vs {ctx.get('openssl', 'OpenSSL')}, secp128r2; median of {reps} repetitions")
+    print(f"({path}; {ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz,"
+          f" library build {ctx.get('library_build_type', '?')})")
+    check = ctx.get("klarvex_self_check", "missing")
+    if check != "ok":
+        print(f"WARNING: klarvex self-check: {check}")
+    if ctx.get("cpu_scaling_enabled"):
+        print("note: CPU frequency scaling is enabled; timings may be noisy")
+
+    width = max(len(label) for _, label in MAIN + OTHER + list((k, v) for k, v in SOLO.items()))
+    head = f"{'operation':<{width}}  {'klarvex':>10}  {'OpenSSL':>10}  {'klarvex/OpenSSL':>15}"
+    print()
+    print(head)
+    print("-" * len(head))
+
+    def pair(case, label):
+        k, o = t.get("BM_klarvex_" + case), t.get("BM_openssl_" + case)
+        if "BM_klarvex_" + case not in t and "BM_openssl_" + case not in t:
+            return
+        ratio = f"{k / o:.2f}" if k and o else "-"
+        print(f"{label:<{width}}  {fmt(k):>10}  {fmt(o):>10}  {ratio:>15}")
+
+    for case, label in MAIN:
+        pair(case, label)
+    print()
+    for case, label in OTHER:
+        pair(case, label)
+    print()
+    for key, label in SOLO.items():
+        side, case = key.split("/", 1)
+        name = f"BM_{side}_{case}"
+        if name in t:
+            k, o = (fmt(t[name]), "") if side == "klarvex" else ("", fmt(t[name]))
+            print(f"{label:<{width}}  {k:>10}  {o:>10}")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("-r", "--repetitions", type=int, default=5)
+    ap.add_argument("--min-time", type=float, help="seconds per repetition (benchmark default 0.5)")
+    ap.add_argument("--filter", help="regex of cases to run (benchmark_filter)")
+    ap.add_argument("--no-build", action="store_true", help="run the binary as it is")
+    ap.add_argument("--jobs", type=int, default=2, help="parallel build jobs (default 2)")
+    ap.add_argument("--out", type=Path, default=BUILD / "klarvex_bench.json", help="JSON output")
+    ap.add_argument("--json", type=Path, help="print the table of this JSON report, run nothing")
+    ap.add_argument("-v", "--verbose", action="store_true", help="show the benchmark's own output")
+    args = ap.parse_args()
+    args.out = args.out.resolve()
+
+    if args.json:
+        table(json.loads(args.json.read_text()), args.json)
+        return
+
+    if not args.no_build:
+        run(["cmake", "--preset", "bench"])
+        run(["cmake", "--build", "--preset", "bench", "-j", str(args.jobs)])
+    cmd = [
+        BINARY,
+        f"--benchmark_repetitions={args.repetitions}",
+        "--benchmark_report_aggregates_only=true",
+        "--benchmark_enable_random_interleaving=true",
+        f"--benchmark_out={args.out}",
+        "--benchmark_out_format=json",
+    ]
+    if args.min_time is not None:
+        cmd.append(f"--benchmark_min_time={args.min_time}")
+    if args.filter:
+        cmd.append(f"--benchmark_filter={args.filter}")
+    print(f"running klarvex_bench, {args.repetitions} repetitions (a minute or two) ...",
+          file=sys.stderr, flush=True)
+    with open(os.devnull, "w") as null:
+        res = subprocess.run([str(c) for c in cmd], cwd=ROOT,
+                             stdout=None if args.verbose else null)
+    if res.returncode != 0:
+        sys.exit(f"klarvex_bench failed with status {res.returncode}")
+    table(json.loads(args.out.read_text()), args.out)
+
+
+if __name__ == "__main__":
+    main()
