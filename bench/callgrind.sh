@@ -28,22 +28,17 @@ for tool in valgrind callgrind_annotate; do
     command -v "$tool" >/dev/null || { echo "callgrind.sh: $tool not found (apt-get install valgrind)" >&2; exit 1; }
 done
 if ((build)); then
-    cmake --preset bench >/dev/null
-    cmake --build --preset bench -j 2 >/dev/null
+    log=$(mktemp)
+    { cmake --preset bench && cmake --build --preset bench -j 2; } >"$log" 2>&1 || { cat "$log"; rm -f "$log"; exit 1; }
+    rm -f "$log"
 fi
 
 bin=build/bench/klarvex
 out=build/bench/callgrind
 mkdir -p "$out"
 
-# Sum of the counts of every entry of a function (callgrind_annotate lists a
-# function once per source file that contributed code to it).
-count() {
-    awk -v fn="$2" 'BEGIN { re = ":" fn "\\([^()]*\\)( \\[|$)" }
-        $0 ~ re { gsub(",", "", $1); s += $1 } END { printf "%d\n", s }' "$1"
-}
 total() {
-    awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1; exit }' "$1"
+    awk '/^totals:/ { print $2 }' "$1"
 }
 # awk helper: n with thousands separators.
 COMMAS='function commas(n,  s, r) {
@@ -51,56 +46,66 @@ COMMAS='function commas(n,  s, r) {
     while (length(s) > 3) { r = "," substr(s, length(s) - 2) r; s = substr(s, 1, length(s) - 3) }
     return s r
 }'
-# Top N functions of an annotate listing, entries of one function merged,
-# object names dropped.
+# Top N functions of an annotate listing; argument lists, object names and
+# clone suffixes dropped, the frames around main skipped. A function can be listed once per source file that gave it code:
+# self costs of its entries add up, inclusive costs repeat (take the largest).
 top_functions() {
-    awk '
+    awk -v merge="$2" '
         /file:function/ { body = 1; next }
         body && $1 ~ /^[0-9,]+$/ {
             n = $1; gsub(",", "", n)
-            name = $0; sub(/^ *[0-9,]+ +(\([^)]*\) +)?/, "", name); sub(/ \[[^]]*\]$/, "", name)
-            sub(/^[^:]*:/, "", name)
-            cost[name] += n
+            name = $0; sub(/^ *[0-9,]+ +(\([^)]*\) +)?/, "", name)
+            sub(/ \[[^]]*\]$/, "", name); sub(/ \[clone [^]]*\]$/, "", name); sub(/^[^:]*:/, "", name)
+            if (name ~ /^(main|\(below main\)|__libc_start_main|0x[0-9a-f]+|klarvex::klarvex_main\()/) next
+            sub(/\([^()]*\)( const)?$/, "", name)
+            if (merge == "sum") cost[name] += n; else if (n > cost[name]) cost[name] = n
         }
         END { for (f in cost) printf "%d\t%s\n", cost[f], f }' "$1" |
-        sort -t$'\t' -k1,1nr | head -n "$3" |
-        awk -F'\t' -v all="$2" "$COMMAS"'
+        sort -t$'\t' -k1,1nr | head -n "$top" |
+        awk -F'\t' -v all="$3" "$COMMAS"'
             { printf "  %13s  %5.1f%%  %s\n", commas($1), 100 * $1 / all, $2 }'
 }
 
-valgrind --tool=callgrind --callgrind-out-file="$out/run.out" "$bin" "$msg" \
-    >"$out/run.stdout" 2>"$out/run.log"
-callgrind_annotate --inclusive=yes --threshold=100 "$out/run.out" >"$out/run.inclusive.txt"
-
-all=$(total "$out/run.inclusive.txt")
-ecc=$(count "$out/run.inclusive.txt" klarvex::ecc_init)
-init=$(count "$out/run.inclusive.txt" klarvex::ecdsa_init)
-sign=$(count "$out/run.inclusive.txt" klarvex::ecdsa_sign)
+# Counters are dumped and reset on entry to ecc_init and on return from each of
+# the three phases: parts 1 to 4 in run.out.1..4, the remainder in run.out.
+# (The few instructions of main between the calls go to the phase after them.)
+rm -f "$out"/run.out*
+valgrind --tool=callgrind --callgrind-out-file="$out/run.out" \
+    --dump-before='klarvex::ecc_init()' --dump-after='klarvex::ecc_init()' \
+    --dump-after='klarvex::ecdsa_init(*' --dump-after='klarvex::ecdsa_sign(*' \
+    "$bin" "$msg" >"$out/run.stdout" 2>"$out/run.log"
+for i in 1 2 3 4; do
+    [[ -f $out/run.out.$i ]] || { echo "callgrind.sh: no part $i; see $out/run.log" >&2; exit 1; }
+done
 
 echo "klarvex $msg -> $(cat "$out/run.stdout")"
 echo
-awk -v all="$all" -v ecc="$ecc" -v init="$init" -v sign="$sign" "$COMMAS"'
-    function row(what, n) { printf "%-38s %15s %6.1f%%\n", what, commas(n), 100 * n / all }
+awk -v a="$(total "$out/run.out.1")" -v b="$(total "$out/run.out.2")" -v c="$(total "$out/run.out.3")" \
+    -v d="$(total "$out/run.out.4")" -v e="$(total "$out/run.out")" "$COMMAS"'
+    function row(what, n) { printf "%-42s %13s %6.1f%%\n", what, commas(n), 100 * n / all }
     BEGIN {
-        printf "%-38s %15s %7s\n", "phase (inclusive counts)", "instructions", "share"
-        row("start-up and exit (everything else)", all - ecc - init - sign)
-        row("ecc_init", ecc)
-        row("ecdsa_init", init)
-        row("ecdsa_sign", sign)
+        all = a + b + c + d + e
+        printf "%-42s %13s %7s\n", "phase", "instructions", "share"
+        row("start-up (everything before ecc_init)", a)
+        row("ecc_init", b)
+        row("ecdsa_init", c)
+        row("ecdsa_sign", d)
+        row("exit (printing the signature, clean-up)", e)
         row("whole run", all)
     }'
 
-# Second run: collect only while inside ecdsa_sign.
-valgrind --tool=callgrind --callgrind-out-file="$out/sign.out" \
-    --toggle-collect='klarvex::ecdsa_sign(*' "$bin" "$msg" >/dev/null 2>"$out/sign.log"
-callgrind_annotate --threshold=100 "$out/sign.out" >"$out/sign.self.txt"
-callgrind_annotate --inclusive=yes --threshold=100 "$out/sign.out" >"$out/sign.inclusive.txt"
-signall=$(total "$out/sign.self.txt")
-
+# The profile comes from a second run that counts only inside ecdsa_sign (the
+# partial dumps above would charge the frames still open around it).
+sign=$out/sign.out
+valgrind --tool=callgrind --callgrind-out-file="$sign" --toggle-collect='klarvex::ecdsa_sign(*' \
+    "$bin" "$msg" >/dev/null 2>"$out/sign.log"
+callgrind_annotate --auto=no --threshold=100 "$sign" >"$out/sign.self.txt"
+callgrind_annotate --auto=no --inclusive=yes --threshold=100 "$sign" >"$out/sign.inclusive.txt"
+signall=$(total "$sign")
 echo
-echo "ecdsa_sign alone (a second run): $(awk -v n="$signall" "$COMMAS"' BEGIN { print commas(n) }') instructions"
-echo "top $top by self cost:"
-top_functions "$out/sign.self.txt" "$signall" "$top"
+echo "ecdsa_sign profile (second run, $(awk -v n="$signall" "$COMMAS"' BEGIN { print commas(n) }') instructions)"
+echo "top $top functions by self cost:"
+top_functions "$out/sign.self.txt" sum "$signall"
 echo
-echo "top $top by inclusive cost:"
-top_functions "$out/sign.inclusive.txt" "$signall" "$top"
+echo "top $top functions by inclusive cost:"
+top_functions "$out/sign.inclusive.txt" max "$signall"

@@ -13,7 +13,6 @@ slower. The raw JSON is kept (build/bench/klarvex_bench.json by default).
 
 import argparse
 import json
-import os
 import subprocess
 import sys
 from pathlib import Path
@@ -51,8 +50,9 @@ NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
 def run(cmd):
-    print("+", " ".join(str(c) for c in cmd), file=sys.stderr, flush=True)
-    subprocess.run(cmd, cwd=ROOT, check=True)
+    print("+", " ".join(str(c) for c in cmd), flush=True)
+    if subprocess.run(cmd, cwd=ROOT).returncode != 0:
+        sys.exit(f"failed: {' '.join(cmd)}")
 
 
 def medians(report):
@@ -91,39 +91,42 @@ def table(report, path):
     reps = max((b.get("repetitions", 1) for b in report["benchmarks"]), default=1)
     print()
     print(f"klarvex vs {ctx.get('openssl', 'OpenSSL')}, secp128r2; median of {reps} repetitions")
-    print(f"({path}; {ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz,"
-          f" library build {ctx.get('library_build_type', '?')})")
+    if path.is_relative_to(ROOT):
+        path = path.relative_to(ROOT)
+    print(f"({path}; {ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz)")
     check = ctx.get("klarvex_self_check", "missing")
     if check != "ok":
         print(f"WARNING: klarvex self-check: {check}")
     if ctx.get("cpu_scaling_enabled"):
         print("note: CPU frequency scaling is enabled; timings may be noisy")
 
-    width = max(len(label) for _, label in MAIN + OTHER + list((k, v) for k, v in SOLO.items()))
+    width = max(len(label) for label in [lb for _, lb in MAIN + OTHER] + list(SOLO.values()))
     head = f"{'operation':<{width}}  {'klarvex':>10}  {'OpenSSL':>10}  {'klarvex/OpenSSL':>15}"
     print()
     print(head)
     print("-" * len(head))
 
-    def pair(case, label):
-        k, o = t.get("BM_klarvex_" + case), t.get("BM_openssl_" + case)
-        if "BM_klarvex_" + case not in t and "BM_openssl_" + case not in t:
-            return
-        ratio = f"{k / o:.2f}" if k and o else "-"
-        print(f"{label:<{width}}  {fmt(k):>10}  {fmt(o):>10}  {ratio:>15}")
+    def cell(name):
+        return fmt(t[name]) if name in t else "-"
 
-    for case, label in MAIN:
-        pair(case, label)
-    print()
-    for case, label in OTHER:
-        pair(case, label)
-    print()
+    def pairs(rows):
+        lines = []
+        for case, label in rows:
+            k, o = "BM_klarvex_" + case, "BM_openssl_" + case
+            if k in t or o in t:
+                ratio = f"{t[k] / t[o]:.2f}" if t.get(k) and t.get(o) else "-"
+                lines.append(f"{label:<{width}}  {cell(k):>10}  {cell(o):>10}  {ratio:>15}")
+        return lines
+
+    solo = []
     for key, label in SOLO.items():
         side, case = key.split("/", 1)
         name = f"BM_{side}_{case}"
         if name in t:
-            k, o = (fmt(t[name]), "") if side == "klarvex" else ("", fmt(t[name]))
-            print(f"{label:<{width}}  {k:>10}  {o:>10}")
+            k, o = (cell(name), "") if side == "klarvex" else ("", cell(name))
+            solo.append(f"{label:<{width}}  {k:>10}  {o:>10}")
+    blocks = [b for b in (pairs(MAIN), pairs(OTHER), solo) if b]
+    print("\n\n".join("\n".join(b) for b in blocks))
 
 
 def main():
@@ -140,7 +143,7 @@ def main():
     args.out = args.out.resolve()
 
     if args.json:
-        table(json.loads(args.json.read_text()), args.json)
+        table(json.loads(args.json.read_text()), args.json.resolve())
         return
 
     if not args.no_build:
@@ -159,11 +162,11 @@ def main():
     if args.filter:
         cmd.append(f"--benchmark_filter={args.filter}")
     print(f"running klarvex_bench, {args.repetitions} repetitions (a minute or two) ...",
-          file=sys.stderr, flush=True)
-    with open(os.devnull, "w") as null:
-        res = subprocess.run([str(c) for c in cmd], cwd=ROOT,
-                             stdout=None if args.verbose else null)
+          flush=True)
+    quiet = None if args.verbose else subprocess.PIPE
+    res = subprocess.run([str(c) for c in cmd], cwd=ROOT, stdout=quiet, stderr=quiet, text=True)
     if res.returncode != 0:
+        sys.stderr.write(res.stderr or "")
         sys.exit(f"klarvex_bench failed with status {res.returncode}")
     table(json.loads(args.out.read_text()), args.out)
 
