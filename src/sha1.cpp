@@ -1,1 +1,217 @@
 #include "sha1.h"
+
+#include <bit>
+#include <cassert>
+#include <cstring>
+#include <utility>
+
+namespace klarvex {
+namespace {
+
+constexpr std::uint32_t K[4] = {0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
+
+inline std::uint32_t load_be32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+inline void store_be32(std::uint8_t* p, std::uint32_t x) {
+    p[0] = static_cast<std::uint8_t>(x >> 24);
+    p[1] = static_cast<std::uint8_t>(x >> 16);
+    p[2] = static_cast<std::uint8_t>(x >> 8);
+    p[3] = static_cast<std::uint8_t>(x);
+}
+
+/*
+ * Step T of the compression. The working words are never moved: step T finds
+ * a, b, c, d, e in v[-T], v[1-T], ... v[4-T] (mod 5) and writes the new a into
+ * the slot of e, which becomes the slot of a for step T + 1. The schedule
+ * rolls over 16 words: W[T] replaces W[T-16] in w[T mod 16].
+ */
+template <int T>
+[[gnu::always_inline]] inline void step(std::uint32_t v[5], std::uint32_t w[16]) {
+    constexpr int a = (5 - T % 5) % 5, b = (a + 1) % 5, c = (a + 2) % 5, d = (a + 3) % 5,
+                  e = (a + 4) % 5;
+    std::uint32_t x;
+    if constexpr (T < 16) {
+        x = w[T];
+    } else {
+        // W[t] = ROTL1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16])
+        x = std::rotl(w[(T - 3) & 15] ^ w[(T - 8) & 15] ^ w[(T - 14) & 15] ^ w[T & 15], 1);
+        w[T & 15] = x;
+    }
+    std::uint32_t f;
+    if constexpr (T < 20) {
+        f = v[d] ^ (v[b] & (v[c] ^ v[d]));  // Ch(b, c, d)
+    } else if constexpr (T >= 40 && T < 60) {
+        f = (v[b] & v[c]) | (v[d] & (v[b] | v[c]));  // Maj(b, c, d)
+    } else {
+        f = v[b] ^ v[c] ^ v[d];  // Parity(b, c, d)
+    }
+    // e' = ROTL5(a) + f + e + K + W[t]; b' = ROTL30(b)
+    v[e] += std::rotl(v[a], 5) + f + K[T / 20] + x;
+    v[b] = std::rotl(v[b], 30);
+}
+
+template <int... T>
+[[gnu::always_inline]] inline void steps(std::uint32_t v[5], std::uint32_t w[16],
+                                         std::integer_sequence<int, T...>) {
+    (step<T>(v, w), ...);
+}
+
+// Compresses one 64-byte block into hash.
+void compress(std::uint32_t hash[5], const std::uint8_t* block) {
+    std::uint32_t w[16];
+    for (int t = 0; t < 16; ++t)
+        w[t] = load_be32(block + 4 * t);
+    std::uint32_t v[5] = {hash[0], hash[1], hash[2], hash[3], hash[4]};
+    steps(v, w, std::make_integer_sequence<int, 80>());
+    // 80 is a multiple of 5, so the working words end in their starting slots.
+    for (int i = 0; i < 5; ++i)
+        hash[i] += v[i];
+}
+
+void SHA1ProcessMessageBlock(Sha1Context* context) {
+    compress(context->hash, context->block);
+    context->block_index = 0;
+}
+
+void SHA1PadMessage(Sha1Context* context) {
+    std::uint8_t* block = context->block;
+    unsigned i = context->block_index;
+    assert(i < SHA1_BLOCK_SIZE);
+    block[i++] = 0x80;
+    if (i > 56) {
+        // No room left for the length: finish this block, the next holds it.
+        std::memset(block + i, 0, SHA1_BLOCK_SIZE - i);
+        SHA1ProcessMessageBlock(context);
+        i = 0;
+    }
+    std::memset(block + i, 0, 56 - i);
+    store_be32(block + 56, context->length_high);
+    store_be32(block + 60, context->length_low);
+    SHA1ProcessMessageBlock(context);
+}
+
+}  // namespace
+
+int sha1_reset(Sha1Context* context) {
+    if (!context) return SHA1_NULL;
+    context->length_low = 0;
+    context->length_high = 0;
+    context->block_index = 0;
+    context->hash[0] = 0x67452301;
+    context->hash[1] = 0xEFCDAB89;
+    context->hash[2] = 0x98BADCFE;
+    context->hash[3] = 0x10325476;
+    context->hash[4] = 0xC3D2E1F0;
+    context->computed = 0;
+    context->corrupted = 0;
+    return SHA1_SUCCESS;
+}
+
+int tamble_sha1_update(Sha1Context* context, const std::uint8_t* message, std::uint32_t length) {
+    if (length == 0) return SHA1_SUCCESS;
+    if (!context || !message) return SHA1_NULL;
+    if (context->computed) return context->corrupted = SHA1_STATE_ERROR;
+    if (context->corrupted) return context->corrupted;
+    assert(context->block_index < SHA1_BLOCK_SIZE);
+
+    /*
+     * Each byte adds 8 to length_low and carries into length_high when
+     * length_low comes to exactly 0; the byte that carries length_high to 0
+     * overflows the 64-bit count. It is still stored (and a block it fills is
+     * still compressed), later bytes are not. A length_low that is not a
+     * multiple of 8 never comes to 0, so it wraps without carrying.
+     */
+    std::uint32_t take = length;
+    if ((context->length_low & 7) == 0) {
+        std::uint64_t bits =
+            static_cast<std::uint64_t>(context->length_high) << 32 | context->length_low;
+        std::uint64_t room = (0 - bits) >> 3;  // bytes up to and including the overflow
+        if (bits != 0 && room <= length) {
+            take = static_cast<std::uint32_t>(room);
+            context->corrupted = SHA1_NULL;
+        }
+        bits += static_cast<std::uint64_t>(take) << 3;
+        context->length_low = static_cast<std::uint32_t>(bits);
+        context->length_high = static_cast<std::uint32_t>(bits >> 32);
+    } else {
+        context->length_low += take << 3;
+    }
+
+    // Whole blocks are compressed straight from the message; the block buffer
+    // is left as byte-by-byte absorption would leave it: the last full block
+    // overwritten by the bytes that follow it.
+    std::uint8_t* block = context->block;
+    unsigned index = context->block_index;
+    if (index != 0) {
+        unsigned n = SHA1_BLOCK_SIZE - index;
+        if (take < n) {
+            std::memcpy(block + index, message, take);
+            context->block_index = static_cast<std::uint16_t>(index + take);
+            return SHA1_SUCCESS;
+        }
+        std::memcpy(block + index, message, n);
+        compress(context->hash, block);
+        message += n;
+        take -= n;
+    }
+    const std::uint8_t* last = nullptr;
+    for (; take >= SHA1_BLOCK_SIZE; take -= SHA1_BLOCK_SIZE, message += SHA1_BLOCK_SIZE) {
+        compress(context->hash, message);
+        last = message;
+    }
+    if (last) std::memcpy(block, last, SHA1_BLOCK_SIZE);
+    if (take) std::memcpy(block, message, take);
+    context->block_index = static_cast<std::uint16_t>(take);
+    return SHA1_SUCCESS;
+}
+
+int sha1_digest(Sha1Context* context, std::uint8_t digest[SHA1_HASH_SIZE]) {
+    if (!context || !digest) return SHA1_NULL;
+    if (context->corrupted) return context->corrupted;
+    if (!context->computed) {
+        SHA1PadMessage(context);
+        std::memset(context->block, 0, SHA1_BLOCK_SIZE);
+        context->length_low = 0;
+        context->length_high = 0;
+        context->computed = 1;
+    }
+    for (int i = 0; i < 5; ++i)
+        store_be32(digest + 4 * i, context->hash[i]);
+    return SHA1_SUCCESS;
+}
+
+// HMAC(K, m) = H((K0 ^ opad) || H((K0 ^ ipad) || m)), K0 the key padded (or
+// first hashed, if longer than a block) to one block.
+void hmac_sha1(std::uint8_t mac[SHA1_HASH_SIZE], const std::uint8_t* key, std::uint32_t key_len,
+               const std::uint8_t* message, std::uint32_t length) {
+    assert(mac && (key || key_len == 0) && (message || length == 0));
+    Sha1Context ctx;
+    std::uint8_t k0[SHA1_BLOCK_SIZE] = {};
+    if (key_len > SHA1_BLOCK_SIZE) {
+        sha1_reset(&ctx);
+        tamble_sha1_update(&ctx, key, key_len);
+        sha1_digest(&ctx, k0);
+    } else if (key_len) {
+        std::memcpy(k0, key, key_len);
+    }
+
+    std::uint8_t pad[SHA1_BLOCK_SIZE], inner[SHA1_HASH_SIZE];
+    for (int i = 0; i < SHA1_BLOCK_SIZE; ++i)
+        pad[i] = k0[i] ^ 0x36;
+    sha1_reset(&ctx);
+    tamble_sha1_update(&ctx, pad, SHA1_BLOCK_SIZE);
+    tamble_sha1_update(&ctx, message, length);
+    sha1_digest(&ctx, inner);
+
+    for (int i = 0; i < SHA1_BLOCK_SIZE; ++i)
+        pad[i] = k0[i] ^ 0x5c;
+    sha1_reset(&ctx);
+    tamble_sha1_update(&ctx, pad, SHA1_BLOCK_SIZE);
+    tamble_sha1_update(&ctx, inner, SHA1_HASH_SIZE);
+    sha1_digest(&ctx, mac);
+}
+
+}  // namespace klarvex

@@ -17,18 +17,18 @@ inline constexpr int SHA1_BLOCK_SIZE = 64;
 
 // Status codes.
 inline constexpr int SHA1_SUCCESS = 0;
-inline constexpr int SHA1_NULL = 1;         // a required pointer is null; also: bit count overflowed
+inline constexpr int SHA1_NULL = 1;  // a required pointer is null; also: bit count overflowed
 inline constexpr int SHA1_STATE_ERROR = 3;  // update after the digest was computed
 
 // Caller-owned running state.
 struct Sha1Context {
-    std::uint32_t hash[5];       // H0..H4; the digest words once computed
-    std::uint32_t length_low;    // message bits absorbed, low word
-    std::uint32_t length_high;   // message bits absorbed, high word
-    std::uint16_t block_index;   // bytes waiting in block, 0..63 between calls
-    std::uint8_t block[64];      // the block being filled
-    std::int32_t computed;       // 1 once the digest has been computed
-    std::int32_t corrupted;      // 0 while usable, else the sticky status code (1 or 3)
+    std::uint32_t hash[5];      // H0..H4; the digest words once computed
+    std::uint32_t length_low;   // message bits absorbed, low word
+    std::uint32_t length_high;  // message bits absorbed, high word
+    std::uint16_t block_index;  // bytes waiting in block, 0..63 between calls
+    std::uint8_t block[64];     // the block being filled
+    std::int32_t computed;      // 1 once the digest has been computed
+    std::int32_t corrupted;     // 0 while usable, else the sticky status code (1 or 3)
 };
 
 // Starts a new message. Returns SHA1_NULL for a null context, else SHA1_SUCCESS.
