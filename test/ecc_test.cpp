@@ -1,1 +1,483 @@
-// placeholder
+// Curve arithmetic checked against itself: the point at infinity, equal and
+// opposite operands, aliasing, zero written as p, the window edges, and the
+// window multiplication against double-and-add.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "ecc.h"
+#include "support/random.h"
+
+namespace klarvex {
+namespace {
+
+#ifdef NDEBUG
+constexpr int kScale = 5;
+#else
+constexpr int kScale = 1;
+#endif
+
+using Num = std::array<std::uint32_t, NUM_DIGITS>;
+
+struct Jac {
+    Point P;
+    Num Z;
+};
+
+const CurveParams& curve() {
+    static const CurveParams c = [] {
+        CurveParams t{};
+        get_curve_param(&t);
+        ecc_init();
+        return t;
+    }();
+    return c;
+}
+const std::uint32_t* prime() {
+    return curve().p;
+}
+
+// Up to 40 hex digits, most significant first.
+Num hex(std::string_view s) {
+    Num r{};
+    int bit = 0;
+    for (auto it = s.rbegin(); it != s.rend(); ++it, bit += 4) {
+        const char c = *it;
+        const std::uint32_t v = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        r[bit / 32] |= v << (bit % 32);
+    }
+    return r;
+}
+
+Num num(std::uint64_t v) {
+    return {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32)};
+}
+
+// a mod p for a field element in [0, p].
+Num red(const std::uint32_t* a) {
+    Num r;
+    std::memcpy(r.data(), a, sizeof r);
+    if (NN_Equal(r.data(), prime(), NUM_DIGITS)) r = {};
+    return r;
+}
+
+bool feq(const std::uint32_t* a, const std::uint32_t* b) {
+    return red(a) == red(b);
+}
+bool same(const Point& a, const Point& b) {
+    return feq(a.x, b.x) && feq(a.y, b.y);
+}
+bool exact(const Point& a, const Point& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+bool at_infinity(const Point& a) {
+    return red(a.x) == Num{} && red(a.y) == Num{};
+}
+
+std::string show(const Point& a) {
+    char buf[120];
+    std::snprintf(buf, sizeof buf, "(%08x%08x%08x%08x, %08x%08x%08x%08x)", a.x[3], a.x[2], a.x[1],
+                  a.x[0], a.y[3], a.y[2], a.y[1], a.y[0]);
+    return buf;
+}
+
+Num fmul(const Num& a, const Num& b) {
+    Num r;
+    NN_ModMultOpt(r.data(), a.data(), b.data(), prime(), curve().omega, NUM_DIGITS);
+    return r;
+}
+
+// (x*Z^2, y*Z^3, Z).
+Jac jac(const Point& a, const Num& Z) {
+    Num x, y;
+    std::memcpy(x.data(), a.x, sizeof x);
+    std::memcpy(y.data(), a.y, sizeof y);
+    const Num Z2 = fmul(Z, Z);
+    Jac j;
+    const Num X = fmul(x, Z2), Y = fmul(y, fmul(Z2, Z));
+    std::memcpy(j.P.x, X.data(), sizeof X);
+    std::memcpy(j.P.y, Y.data(), sizeof Y);
+    j.Z = Z;
+    return j;
+}
+
+// Affine form; the point at infinity as (0, 0).
+Point affine(const Jac& j) {
+    Point r{};
+    if (red(j.Z.data()) == Num{}) return r;
+    Num I, x, y;
+    NN_ModInv(I.data(), j.Z.data(), prime(), NUM_DIGITS);
+    std::memcpy(x.data(), j.P.x, sizeof x);
+    std::memcpy(y.data(), j.P.y, sizeof y);
+    const Num I2 = fmul(I, I);
+    const Num ax = fmul(x, I2), ay = fmul(y, fmul(I2, I));
+    std::memcpy(r.x, ax.data(), sizeof ax);
+    std::memcpy(r.y, ay.data(), sizeof ay);
+    return r;
+}
+
+Point neg(const Point& a) {
+    Point r = a;
+    const Num y = red(a.y);
+    if (y != Num{}) NN_Sub(r.y, prime(), y.data(), NUM_DIGITS);
+    return r;
+}
+
+Num random_fe(test::Rng& rng) {  // in [1, p - 1]
+    for (;;) {
+        Num r{rng.u32(), rng.u32(), rng.u32(), rng.u32(), 0};
+        if (NN_Cmp(r.data(), prime(), NUM_DIGITS) < 0 && r != Num{}) return r;
+    }
+}
+
+Num random_scalar(test::Rng& rng) {  // in [0, n)
+    for (;;) {
+        Num k{rng.u32(), rng.u32(), rng.u32(), rng.u32() & 0x3FFFFFFF, 0};
+        if (NN_Cmp(k.data(), curve().order, NUM_DIGITS) < 0) return k;
+    }
+}
+
+Point mul_base(const Num& k) {
+    Point r;
+    ecc_win_mul_base(&r, k.data());
+    return r;
+}
+Point mul_plain(const Point& a, const Num& k) {
+    Point r;
+    ecc_mul(&r, &a, k.data());
+    return r;
+}
+Point add(const Point& a, const Point& b) {
+    Point r;
+    ecc_add(&r, &a, &b);
+    return r;
+}
+Jac dbl(const Jac& a) {
+    Jac r;
+    ecc_dbl_proj(&r.P, r.Z.data(), &a.P, a.Z.data());
+    return r;
+}
+Jac add_proj(const Jac& a, const Jac& b) {
+    Jac r;
+    ecc_add_proj(&r.P, r.Z.data(), &a.P, a.Z.data(), &b.P, b.Z.data());
+    return r;
+}
+
+const Num kOne = num(1);
+
+// The one point of order two, (x0, 0): x0 is the root of x^3 + a*x + b mod p
+// (self-generated with a polynomial gcd against x^p - x; the cubic has only
+// this root, and b is not a square, so no point has x = 0).
+Point order_two() {
+    Point t{};
+    const Num x = hex("EA1E91CC9229E872D1E910CE3EDCB319");
+    std::memcpy(t.x, x.data(), sizeof x);
+    return t;
+}
+
+TEST(EccContext, ParametersAndBaseTable) {
+    curve();
+    Num order;
+    ecc_get_order(order.data());
+    EXPECT_EQ(order, hex("3FFFFFFF7FFFFFFFBE0024720613B5A3"));  // SEC 2 n
+
+    const Point* G = ecc_get_base_p();
+    ASSERT_NE(G, nullptr);
+    Point sec2{};  // SEC 2 base point
+    const Num gx = hex("7B6AA5D85E572983E6FB32A7CDEBC140");
+    const Num gy = hex("27B6916A894D3AEE7106FE805FC34B44");
+    std::memcpy(sec2.x, gx.data(), sizeof gx);
+    std::memcpy(sec2.y, gy.data(), sizeof gy);
+    EXPECT_TRUE(exact(*G, sec2));
+
+    // Table entries j*G for j = 1..15 come back unchanged, and a second
+    // initialisation rebuilds the same table.
+    Point before[WINDOW_TABLE_SIZE];
+    for (int j = 1; j <= WINDOW_TABLE_SIZE; ++j)
+        before[j - 1] = mul_base(num(j));
+    EXPECT_TRUE(exact(before[0], sec2));
+    ecc_init();
+    EXPECT_EQ(ecc_get_base_p(), G);
+    for (int j = 1; j <= WINDOW_TABLE_SIZE; ++j) {
+        EXPECT_TRUE(exact(mul_base(num(j)), before[j - 1])) << "j = " << j;
+        EXPECT_TRUE(same(before[j - 1], mul_plain(sec2, num(j)))) << "j = " << j;
+    }
+}
+
+TEST(EccDouble, InfinityAliasingAndRepresentations) {
+    curve();
+    test::Rng rng(31);
+    const Point& G = *ecc_get_base_p();
+    const Point G2 = mul_base(num(2));
+
+    // Z1 = 0 (and Z1 = p, zero too): Z3 = 0, X3 and Y3 untouched.
+    Num pp;
+    std::memcpy(pp.data(), prime(), sizeof pp);
+    for (const Num& z : {Num{}, pp}) {
+        Jac in{G, z}, out;
+        std::memset(&out, 0xA5, sizeof out);
+        const Point junk = out.P;
+        ecc_dbl_proj(&out.P, out.Z.data(), &in.P, in.Z.data());
+        EXPECT_EQ(out.Z, Num{});
+        EXPECT_TRUE(exact(out.P, junk));
+    }
+
+    // Z = 1 and random Z, separate and in place: all give 2G.
+    for (int i = 0; i < 20; ++i) {
+        const Jac in = i == 0 ? Jac{G, kOne} : jac(G, random_fe(rng));
+        const Jac out = dbl(in);
+        Jac inplace = in;
+        ecc_dbl_proj(&inplace.P, inplace.Z.data(), &inplace.P, inplace.Z.data());
+        EXPECT_TRUE(exact(inplace.P, out.P) && inplace.Z == out.Z) << i;
+        EXPECT_TRUE(same(affine(out), G2)) << i;
+    }
+
+    // y = 0: the vertical tangent gives infinity, also with y written as p.
+    Point t = order_two();
+    EXPECT_EQ(red(dbl(Jac{t, kOne}).Z.data()), Num{});
+    EXPECT_EQ(red(dbl(jac(t, random_fe(rng))).Z.data()), Num{});
+    std::memcpy(t.y, prime(), sizeof t.y);
+    EXPECT_EQ(red(dbl(Jac{t, kOne}).Z.data()), Num{});
+}
+
+TEST(EccDouble, RepeatedDoubling) {
+    curve();
+    test::Rng rng(32);
+    const Point& G = *ecc_get_base_p();
+
+    // m = 0 doubles Y and halves it back; the values exercise both halving
+    // paths: (p+1)/2 doubles to 1, which halves to (1 + p)/2; p and p - 1 carry
+    // into digit 4.
+    const Num half = hex("7FFFFFFF000000000000000000000000");  // (p + 1) / 2
+    Num pp;
+    std::memcpy(pp.data(), prime(), sizeof pp);
+    Num pm1 = pp;
+    pm1[0] -= 1;
+    for (const Num& y : {Num{}, kOne, num(2), half, pm1, pp, random_fe(rng)}) {
+        Jac j{G, random_fe(rng)};
+        std::memcpy(j.P.y, y.data(), sizeof y);
+        const Jac before = j;
+        ecc_m_dbl_projective(&j.P, j.Z.data(), 0);
+        EXPECT_TRUE(exact(j.P, before.P) && j.Z == before.Z) << show(before.P);
+    }
+
+    // Z = 0 or p: nothing changes for any m.
+    for (int m = 0; m <= 5; ++m) {
+        for (const Num& z : {Num{}, pp}) {
+            Jac j{G, z};
+            j.P.y[0] ^= 1;
+            const Jac before = j;
+            ecc_m_dbl_projective(&j.P, j.Z.data(), static_cast<std::uint8_t>(m));
+            EXPECT_TRUE(exact(j.P, before.P) && j.Z == before.Z) << m;
+        }
+    }
+
+    // m passes = m single doublings, coordinate by coordinate mod p.
+    for (int i = 0; i < 4 * kScale; ++i) {
+        const Point P = mul_base(random_scalar(rng));
+        for (int m = 1; m <= 8; ++m) {
+            const Jac start = i == 0 ? Jac{P, kOne} : jac(P, random_fe(rng));
+            Jac multi = start, single = start;
+            ecc_m_dbl_projective(&multi.P, multi.Z.data(), static_cast<std::uint8_t>(m));
+            for (int k = 0; k < m; ++k)
+                single = dbl(single);
+            EXPECT_TRUE(same(multi.P, single.P) && feq(multi.Z.data(), single.Z.data()))
+                << "i = " << i << ", m = " << m;
+        }
+    }
+    Jac g{G, kOne};
+    ecc_m_dbl_projective(&g.P, g.Z.data(), 4);
+    EXPECT_TRUE(same(affine(g), mul_base(num(16))));
+
+    // Passes after reaching y = 0 keep Z = 0.
+    Jac t = jac(order_two(), random_fe(rng));
+    ecc_m_dbl_projective(&t.P, t.Z.data(), 3);
+    EXPECT_EQ(red(t.Z.data()), Num{});
+}
+
+TEST(EccAdd, AffineSpecialCases) {
+    curve();
+    test::Rng rng(33);
+    const Point& G = *ecc_get_base_p();
+    const Point O{};
+
+    // The doubling branch of the mixed addition, and the table's first steps.
+    EXPECT_TRUE(same(add(G, G), mul_base(num(2))));
+    EXPECT_TRUE(same(add(G, mul_base(num(2))), mul_base(num(3))));
+    EXPECT_TRUE(same(add(G, G), affine(dbl(Jac{G, kOne}))));
+
+    const Point P = mul_base(random_scalar(rng));
+    EXPECT_TRUE(exact(add(P, O), P));
+    EXPECT_TRUE(exact(add(O, P), P));  // (0, 0) first is infinity too
+    EXPECT_TRUE(exact(add(O, O), O));
+    EXPECT_TRUE(exact(add(P, neg(P)), O));
+    EXPECT_TRUE(exact(add(neg(P), P), O));
+    const Point T = order_two();
+    EXPECT_TRUE(exact(add(T, T), O));
+    EXPECT_TRUE(same(add(T, O), T));
+
+    // Commutative, and (P + Q) - Q = P.
+    for (int i = 0; i < 10 * kScale; ++i) {
+        const Point A = mul_base(random_scalar(rng)), B = mul_base(random_scalar(rng));
+        const Point S = add(A, B);
+        EXPECT_TRUE(same(S, add(B, A))) << i;
+        EXPECT_TRUE(same(add(S, neg(B)), A)) << i;
+    }
+}
+
+TEST(EccAddProj, InfinityEqualOppositeAndAliasing) {
+    curve();
+    test::Rng rng(34);
+    const Point& G = *ecc_get_base_p();
+
+    const Jac A = jac(mul_base(random_scalar(rng)), random_fe(rng));
+    const Jac inf{G, Num{}};
+    Jac r = add_proj(inf, A);
+    EXPECT_TRUE(exact(r.P, A.P) && r.Z == A.Z);
+    r = add_proj(A, inf);
+    EXPECT_TRUE(exact(r.P, A.P) && r.Z == A.Z);
+    EXPECT_EQ(add_proj(inf, inf).Z, Num{});
+
+    // Identical triples double; the same point in another representation too.
+    r = add_proj(A, A);
+    const Jac d = dbl(A);
+    EXPECT_TRUE(exact(r.P, d.P) && r.Z == d.Z);
+    const Point a = affine(A);
+    const Jac A2 = jac(a, random_fe(rng));
+    EXPECT_TRUE(same(affine(add_proj(A, A2)), affine(d)));
+    EXPECT_TRUE(same(affine(add_proj(A2, Jac{a, kOne})), affine(d)));
+
+    // Opposite points: -(X, Y, Z) = (X, -Y, Z) = (X, Y, -Z). The last has the
+    // stored X and Y of A itself and must not be taken for A.
+    Jac minus = A;
+    NN_Sub(minus.P.y, prime(), A.P.y, NUM_DIGITS);
+    EXPECT_EQ(red(add_proj(A, minus).Z.data()), Num{});
+    EXPECT_EQ(red(add_proj(A, jac(neg(a), random_fe(rng))).Z.data()), Num{});
+    Jac flipped = A;
+    NN_Sub(flipped.Z.data(), prime(), A.Z.data(), NUM_DIGITS);
+    EXPECT_EQ(red(add_proj(A, flipped).Z.data()), Num{});
+    EXPECT_EQ(red(add_proj(flipped, A).Z.data()), Num{});
+
+    // Zero written as p: doubling (x0, p) gives Z = p, which is infinity.
+    Point t = order_two();
+    std::memcpy(t.y, prime(), sizeof t.y);
+    const Jac tt = dbl(Jac{t, kOne});
+    EXPECT_TRUE(same(affine(add_proj(tt, Jac{G, kOne})), G));
+    EXPECT_TRUE(same(affine(add_proj(Jac{G, kOne}, tt)), G));
+
+    // Distinct points, every combination of Z = 1 and Z != 1, against the
+    // affine sum; results written over either operand match.
+    for (int i = 0; i < 10 * kScale; ++i) {
+        const Point p1 = mul_base(random_scalar(rng)), p2 = mul_base(random_scalar(rng));
+        const Point want = add(p1, p2);
+        const Jac j1 = (i & 1) ? Jac{p1, kOne} : jac(p1, random_fe(rng));
+        const Jac j2 = (i & 2) ? Jac{p2, kOne} : jac(p2, random_fe(rng));
+        const Jac sep = add_proj(j1, j2);
+        EXPECT_TRUE(same(affine(sep), want)) << i;
+        Jac over1 = j1, over2 = j2;
+        ecc_add_proj(&over1.P, over1.Z.data(), &over1.P, over1.Z.data(), &j2.P, j2.Z.data());
+        ecc_add_proj(&over2.P, over2.Z.data(), &j1.P, j1.Z.data(), &over2.P, over2.Z.data());
+        EXPECT_TRUE(exact(over1.P, sep.P) && over1.Z == sep.Z) << i;
+        EXPECT_TRUE(exact(over2.P, sep.P) && over2.Z == sep.Z) << i;
+    }
+    // In place through the doubling branch.
+    Jac self = A;
+    ecc_add_proj(&self.P, self.Z.data(), &self.P, self.Z.data(), &self.P, self.Z.data());
+    EXPECT_TRUE(exact(self.P, d.P) && self.Z == d.Z);
+}
+
+TEST(EccScalar, WindowEdges) {
+    curve();
+    const Point& G = *ecc_get_base_p();
+    Num n;
+    ecc_get_order(n.data());
+    const Point O{};
+
+    EXPECT_TRUE(exact(mul_base(Num{}), O));
+    EXPECT_TRUE(exact(mul_plain(G, Num{}), O));
+    Point table[WINDOW_TABLE_SIZE];
+    ecc_win_precompute(&G, table);
+    for (int k = 1; k <= WINDOW_TABLE_SIZE; ++k) {
+        Point r;
+        ecc_win_mul(&r, num(k).data(), table);
+        EXPECT_TRUE(exact(r, table[k - 1])) << k;  // no inversion for one window
+        EXPECT_TRUE(exact(mul_base(num(k)), table[k - 1])) << k;
+    }
+    EXPECT_TRUE(same(mul_base(num(16)), add(table[14], G)));
+    const Num k16 = num((std::uint64_t{1} << 32) + 15);  // two digits, sixteen windows
+    EXPECT_TRUE(same(mul_base(k16), mul_plain(G, k16)));
+    EXPECT_TRUE(same(mul_base(k16), add(mul_base(num(std::uint64_t{1} << 32)), table[14])));
+
+    // n*G is infinity, (n-1)*G = -G, (n+1)*G = G, and so on for 2n, 3n.
+    Num k = n;
+    for (int mult = 1; mult <= 3; ++mult) {
+        EXPECT_TRUE(at_infinity(mul_base(k))) << mult;
+        EXPECT_TRUE(at_infinity(mul_plain(G, k))) << mult;
+        Num km = k, kp = k;
+        NN_Sub(km.data(), k.data(), kOne.data(), NUM_DIGITS);
+        NN_Add(kp.data(), k.data(), kOne.data(), NUM_DIGITS);
+        EXPECT_TRUE(same(mul_base(km), neg(G))) << mult;
+        EXPECT_TRUE(same(mul_plain(G, km), neg(G))) << mult;
+        EXPECT_TRUE(same(mul_base(kp), G)) << mult;
+        NN_Add(k.data(), k.data(), n.data(), NUM_DIGITS);
+    }
+    Num top;
+    top.fill(0xFFFFFFFF);  // 2^160 - 1
+    EXPECT_TRUE(same(mul_base(top), mul_plain(G, top)));
+
+    // The point of order two: its table alternates T and infinity, so
+    // building it adds (0, 0) as the first operand; k*T is T for odd k.
+    const Point T = order_two();
+    ecc_win_precompute(&T, table);
+    for (int j = 1; j <= WINDOW_TABLE_SIZE; ++j) {
+        EXPECT_TRUE(same(table[j - 1], j % 2 ? T : O)) << j;
+    }
+    for (std::uint64_t s : {2ull, 3ull, 16ull, 17ull, 0x123456789ull, 0x123456788ull}) {
+        Point r;
+        ecc_win_mul(&r, num(s).data(), table);
+        EXPECT_TRUE(same(r, s % 2 ? T : O)) << s;
+        EXPECT_TRUE(same(mul_plain(T, num(s)), s % 2 ? T : O)) << s;
+    }
+    Point tp = T;
+    std::memcpy(tp.y, prime(), sizeof tp.y);  // y = 0 written as p
+    EXPECT_TRUE(same(mul_plain(tp, num(3)), T));
+    EXPECT_TRUE(at_infinity(mul_plain(tp, num(4))));
+}
+
+TEST(EccScalar, WindowMatchesDoubleAndAdd) {
+    curve();
+    test::Rng rng(35);
+    const Point& G = *ecc_get_base_p();
+    int cases = 0;
+    for (int i = 0; i < 20 * kScale; ++i, ++cases) {
+        Num k = random_scalar(rng);
+        if (i % 2) k[4] = rng.u32() | 1;  // five significant digits
+        EXPECT_TRUE(same(mul_base(k), mul_plain(G, k))) << i;
+    }
+    // A random point's table holds j*P; its window multiplication matches.
+    for (int i = 0; i < 2 * kScale; ++i) {
+        const Point P = mul_base(random_scalar(rng));
+        Point table[WINDOW_TABLE_SIZE];
+        ecc_win_precompute(&P, table);
+        for (int j = 1; j <= WINDOW_TABLE_SIZE; ++j, ++cases) {
+            EXPECT_TRUE(same(table[j - 1], mul_plain(P, num(j)))) << j;
+        }
+        for (int t = 0; t < 5; ++t, ++cases) {
+            Num k = random_scalar(rng);
+            if (t % 2) k[4] = rng.u32() | 1;
+            Point r;
+            ecc_win_mul(&r, k.data(), table);
+            EXPECT_TRUE(same(r, mul_plain(P, k))) << i << "/" << t;
+        }
+    }
+    std::printf("[ cases    ] %d window / double-and-add comparisons\n", cases);
+}
+
+}  // namespace
+}  // namespace klarvex
