@@ -161,7 +161,7 @@ def main():
         cmd.append(f"--benchmark_min_time={args.min_time}")
     if args.filter:
         cmd.append(f"--benchmark_filter={args.filter}")
-    print(f"running klarvex_bench, {args.repetitions} repetitions (a minute or two) ...",
+    print(f"running klarvex_bench, {args.repetitions} repetitions (two or three minutes) ...",
           flush=True)
     quiet = None if args.verbose else subprocess.PIPE
     res = subprocess.run([str(c) for c in cmd], cwd=ROOT, stdout=quiet, stderr=quiet, text=True)
