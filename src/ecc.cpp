@@ -88,7 +88,7 @@ std::uint32_t b_testbit(const std::uint32_t* a, std::int16_t i) {
     return pa + na <= pb || pb + nb <= pa;
 }
 
-// (X, Y, Z) -> (X/Z^2, Y/Z^3), Z left as garbage. The point at infinity comes
+// (X, Y, Z) -> (X/Z^2, Y/Z^3), using up Z. The point at infinity comes
 // out as exactly (0, 0).
 void to_affine(Point* P, std::uint32_t* Z) {
     std::uint32_t I[NUM_DIGITS];

@@ -4,7 +4,8 @@
 // p; it is held as a Point carrying X and Y plus a separate Z of NUM_DIGITS
 // digits. Z = 0 is the point at infinity (X and Y then mean nothing); Z = 1
 // means X and Y are the affine coordinates. In affine form the point at
-// infinity is (0, 0).
+// infinity is (0, 0). Zero tests on field values accept p as well as 0, so
+// Z = p and an affine (p, 0), (0, p) or (p, p) are the point at infinity too.
 //
 // Field elements are in [0, p] with digit 4 zero between operations; the value
 // p stands for zero. Compare coordinates reduced mod p, not digit by digit.
@@ -47,7 +48,7 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
 void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m);
 
 // P0 = P1 + P2 for affine points, affine result; (0, 0) in either operand is
-// the point at infinity, and a sum at infinity comes out as (0, 0).
+// the point at infinity, and a sum at infinity comes out as exactly (0, 0).
 // P0 must be distinct from P1 and P2 (it is cleared before they are read).
 void ecc_add(Point* P0, const Point* P1, const Point* P2);
 
@@ -62,8 +63,8 @@ void ecc_add_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
 void ecc_win_precompute(const Point* baseP, Point* pointArray);
 
 // P0 = k*P (affine) over a table built by ecc_win_precompute, 4-bit fixed
-// window; any k below 2^160. k = 0 gives (0, 0); a nonzero multiple of P's
-// order gives coordinates congruent to 0 mod p. P0 must be distinct from k
+// window; any k below 2^160. k = 0 and every multiple of P's order give
+// exactly (0, 0). P0 must be distinct from k
 // and from the table.
 void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray);
 

@@ -121,31 +121,24 @@ class Oracle {
     bool same(const Point& got, const std::uint32_t* Z, const EC_POINT* q) const {
         Bn z = red(Z);
         if (BN_is_zero(z.get())) return EC_POINT_is_at_infinity(group_.get(), q) == 1;
-        if (EC_POINT_is_at_infinity(group_.get(), q)) return false;
-        Bn zi(BN_mod_inverse(nullptr, z.get(), p_.get(), ctx_.get()));
-        Bn zi2 = test::new_bn(), zi3 = test::new_bn(), x = red(got.x), y = red(got.y);
-        BN_mod_sqr(zi2.get(), zi.get(), p_.get(), ctx_.get());
-        BN_mod_mul(zi3.get(), zi2.get(), zi.get(), p_.get(), ctx_.get());
-        BN_mod_mul(x.get(), x.get(), zi2.get(), p_.get(), ctx_.get());
-        BN_mod_mul(y.get(), y.get(), zi3.get(), p_.get(), ctx_.get());
-        Point a{};
-        test::from_bn(a.x, NUM_DIGITS, x.get());
-        test::from_bn(a.y, NUM_DIGITS, y.get());
-        return same(a, q);
+        BN_mod_inverse(z.get(), z.get(), p_.get(), ctx_.get());
+        return same(scale(got, z.get()), q);
     }
 
-    // (x*Z^2, y*Z^3) for the affine a.
-    Point scale(const Point& a, const Num& Z) const {
-        Bn z = test::to_bn(Z.data(), NUM_DIGITS), x = red(a.x), y = red(a.y);
-        Bn z2 = test::new_bn(), z3 = test::new_bn();
-        BN_mod_sqr(z2.get(), z.get(), p_.get(), ctx_.get());
-        BN_mod_mul(z3.get(), z2.get(), z.get(), p_.get(), ctx_.get());
-        BN_mod_mul(x.get(), x.get(), z2.get(), p_.get(), ctx_.get());
-        BN_mod_mul(y.get(), y.get(), z3.get(), p_.get(), ctx_.get());
+    // (x*z^2, y*z^3) mod p.
+    Point scale(const Point& a, const BIGNUM* z) const {
+        Bn x = red(a.x), y = red(a.y), t = test::new_bn();
+        BN_mod_sqr(t.get(), z, p_.get(), ctx_.get());
+        BN_mod_mul(x.get(), x.get(), t.get(), p_.get(), ctx_.get());
+        BN_mod_mul(t.get(), t.get(), z, p_.get(), ctx_.get());
+        BN_mod_mul(y.get(), y.get(), t.get(), p_.get(), ctx_.get());
         Point r{};
         test::from_bn(r.x, NUM_DIGITS, x.get());
         test::from_bn(r.y, NUM_DIGITS, y.get());
         return r;
+    }
+    Point scale(const Point& a, const Num& Z) const {
+        return scale(a, test::to_bn(Z.data(), NUM_DIGITS).get());
     }
 
     // A random point of the subgroup of G.
