@@ -1,1 +1,179 @@
+// ECDSA over secp128r2 with SHA-1, nonces from RFC 6979's HMAC-DRBG.
+
 #include "ecdsa.h"
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+#include "ecc.h"
+
+namespace klarvex {
+namespace {
+
+std::uint32_t order[NUM_DIGITS];
+Point qBaseArray[WINDOW_TABLE_SIZE];
+
+// Byte length of n (126 bits).
+constexpr std::uint8_t ORDER_BYTES = 16;
+
+// A memset the compiler cannot drop as a dead store.
+void wipe(void* p, std::size_t len) {
+    volatile std::uint8_t* v = static_cast<volatile std::uint8_t*>(p);
+    while (len--)
+        *v++ = 0;
+}
+
+// bits2int for a 126-bit order: the 160-bit string b shifted right by 34
+// bits, i.e. its leading 16 bytes shifted right by 2.
+void bits2int(std::uint32_t* a, const std::uint8_t b[SHA1_HASH_SIZE]) {
+    NN_Decode(a, NUM_DIGITS, b, ORDER_BYTES);
+    NN_RShift(a, a, 2, NUM_DIGITS);
+}
+
+// e = SHA-1(msg[0..len)) mod n; the digest is also left in digest.
+void digest_mod_n(std::uint32_t* e, std::uint8_t digest[SHA1_HASH_SIZE], const std::uint8_t* msg,
+                  std::uint16_t len) {
+    Sha1Context ctx;
+    sha1_reset(&ctx);
+    tamble_sha1_update(&ctx, msg, len);
+    sha1_digest(&ctx, digest);
+    NN_Decode(e, NUM_DIGITS, digest, SHA1_HASH_SIZE);
+    NN_Mod(e, e, NUM_DIGITS, order, NUM_DIGITS);
+}
+
+}  // namespace
+
+void gen_random(std::uint32_t* a, std::uint8_t digits) {
+    for (std::uint8_t i = 0; i < digits; ++i) {
+        std::uint32_t first = static_cast<std::uint32_t>(std::rand());
+        std::uint32_t second = static_cast<std::uint32_t>(std::rand());
+        a[i] = (first << 16) ^ second;
+    }
+}
+
+void ecdsa_init(const Point* pb_key) {
+    ecc_win_precompute(pb_key, qBaseArray);
+    ecc_get_order(order);
+}
+
+void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1[SHA1_HASH_SIZE],
+                 const std::uint8_t extra[SHA1_HASH_SIZE]) {
+    assert(NN_Cmp(d, order, NUM_DIGITS) < 0);
+    assert(k != d);
+
+    // buf = V || sep || int2octets(d) || bits2octets(h1) || extra
+    constexpr std::size_t X_AT = SHA1_HASH_SIZE + 1;
+    constexpr std::size_t H_AT = X_AT + ORDER_BYTES;
+    constexpr std::size_t EXTRA_AT = H_AT + ORDER_BYTES;
+    constexpr std::size_t SEED_LEN = EXTRA_AT + SHA1_HASH_SIZE;
+    std::uint8_t buf[SEED_LEN];
+    std::uint8_t K[SHA1_HASH_SIZE];
+    std::uint8_t V[SHA1_HASH_SIZE];
+    std::uint8_t T[SHA1_HASH_SIZE];
+
+    std::uint32_t z[NUM_DIGITS];
+    bits2int(z, h1);
+    if (NN_Cmp(z, order, NUM_DIGITS) >= 0) NN_Sub(z, z, order, NUM_DIGITS);  // z < 2^126 < 2n
+    NN_Encode(buf + X_AT, ORDER_BYTES, d, NUM_DIGITS);
+    NN_Encode(buf + H_AT, ORDER_BYTES, z, NUM_DIGITS);
+    std::memcpy(buf + EXTRA_AT, extra, SHA1_HASH_SIZE);
+
+    std::memset(V, 0x01, sizeof V);
+    std::memset(K, 0x00, sizeof K);
+    for (std::uint8_t sep = 0; sep < 2; ++sep) {
+        // K = HMAC_K(V || sep || x || h || extra); V = HMAC_K(V)
+        std::memcpy(buf, V, SHA1_HASH_SIZE);
+        buf[SHA1_HASH_SIZE] = sep;
+        hmac_sha1(T, K, SHA1_HASH_SIZE, buf, SEED_LEN);
+        std::memcpy(K, T, SHA1_HASH_SIZE);
+        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        std::memcpy(V, T, SHA1_HASH_SIZE);
+    }
+    for (;;) {
+        // V = HMAC_K(V); k = bits2int(V), taken when 1 <= k <= n-1
+        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        std::memcpy(V, T, SHA1_HASH_SIZE);
+        bits2int(k, V);
+        if (!NN_Zero(k, NUM_DIGITS) && NN_Cmp(k, order, NUM_DIGITS) < 0) break;
+        // K = HMAC_K(V || 0x00); V = HMAC_K(V)
+        std::memcpy(buf, V, SHA1_HASH_SIZE);
+        buf[SHA1_HASH_SIZE] = 0;
+        hmac_sha1(T, K, SHA1_HASH_SIZE, buf, SHA1_HASH_SIZE + 1);
+        std::memcpy(K, T, SHA1_HASH_SIZE);
+        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        std::memcpy(V, T, SHA1_HASH_SIZE);
+    }
+
+    wipe(buf, sizeof buf);
+    wipe(K, sizeof K);
+    wipe(V, sizeof V);
+    wipe(T, sizeof T);
+}
+
+void ecdsa_sign(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, std::uint32_t* s,
+                const std::uint32_t* d) {
+    assert(r != s && r != d && s != d);
+    std::uint8_t digest[SHA1_HASH_SIZE];
+    std::uint8_t extra[SHA1_HASH_SIZE];
+    std::uint32_t e[NUM_DIGITS], x[NUM_DIGITS], k[NUM_DIGITS], kinv[NUM_DIGITS], t[NUM_DIGITS];
+    Point kG;
+
+    digest_mod_n(e, digest, msg, len);
+    NN_Mod(x, d, NUM_DIGITS, order, NUM_DIGITS);
+
+    for (;;) {
+        gen_random(k, NUM_DIGITS);
+        NN_Encode(extra, SHA1_HASH_SIZE, k, NUM_DIGITS);
+        ecdsa_nonce(k, x, digest, extra);
+
+        // r = x(k*G) mod n
+        ecc_win_mul_base(&kG, k);
+        NN_Mod(r, kG.x, NUM_DIGITS, order, NUM_DIGITS);
+        if (NN_Zero(r, NUM_DIGITS)) continue;
+
+        // s = k^-1 * (e + d*r) mod n
+        NN_ModInv(kinv, k, order, NUM_DIGITS);
+        NN_ModMult(t, x, r, order, NUM_DIGITS);
+        NN_ModAdd(t, e, t, order, NUM_DIGITS);
+        NN_ModMult(s, kinv, t, order, NUM_DIGITS);
+        if (!NN_Zero(s, NUM_DIGITS)) break;
+    }
+
+    wipe(extra, sizeof extra);
+    wipe(k, sizeof k);
+    wipe(kinv, sizeof kinv);
+    wipe(x, sizeof x);
+    wipe(t, sizeof t);
+    wipe(&kG, sizeof kG);
+}
+
+int ecdsa_verify(const std::uint8_t* msg, std::uint16_t len, const std::uint32_t* r,
+                 const std::uint32_t* s) {
+    if (NN_Cmp(r, order, NUM_DIGITS) >= 0) return ECDSA_R_TOO_LARGE;
+    if (NN_Zero(r, NUM_DIGITS)) return ECDSA_R_ZERO;
+    if (NN_Cmp(s, order, NUM_DIGITS) >= 0) return ECDSA_S_TOO_LARGE;
+    if (NN_Zero(s, NUM_DIGITS)) return ECDSA_S_ZERO;
+
+    std::uint8_t digest[SHA1_HASH_SIZE];
+    std::uint32_t w[NUM_DIGITS], e[NUM_DIGITS], u1[NUM_DIGITS], u2[NUM_DIGITS], v[NUM_DIGITS];
+    Point P1, P2, P;
+
+    NN_ModInv(w, s, order, NUM_DIGITS);
+    digest_mod_n(e, digest, msg, len);
+    NN_ModMult(u1, e, w, order, NUM_DIGITS);
+    NN_ModMult(u2, r, w, order, NUM_DIGITS);
+
+    /*
+     * u1 = 0 only for e = 0 (mod n); u1*G then comes back as (0, 0), which
+     * ecc_add takes as the point at infinity in either operand, so P is
+     * u2*Q. A sum at infinity comes back as (0, 0): v = 0 never equals r.
+     */
+    ecc_win_mul_base(&P1, u1);
+    ecc_win_mul(&P2, u2, qBaseArray);
+    ecc_add(&P, &P1, &P2);
+    NN_Mod(v, P.x, NUM_DIGITS, order, NUM_DIGITS);
+    return NN_Cmp(v, r, NUM_DIGITS) == 0 ? ECDSA_VALID : ECDSA_INVALID;
+}
+
+}  // namespace klarvex

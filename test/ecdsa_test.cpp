@@ -1,1 +1,349 @@
-// placeholder
+// ECDSA signing and verification: known answers, nonce draws, result codes and
+// degenerate verification sums.
+
+#include "ecdsa.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ecc.h"
+#include "support/random.h"
+
+namespace klarvex {
+namespace {
+
+using Num = std::array<std::uint32_t, NUM_DIGITS>;
+
+// The number written as up to 40 hex digits, most significant first.
+Num num(const std::string& hex) {
+    std::vector<std::uint8_t> be(hex.size() / 2);
+    for (std::size_t i = 0; i < be.size(); ++i)
+        be[i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    Num a{};
+    NN_Decode(a.data(), NUM_DIGITS, be.data(), static_cast<std::uint8_t>(be.size()));
+    return a;
+}
+
+std::string hex(const Num& a) {
+    std::uint8_t be[16];
+    NN_Encode(be, sizeof be, a.data(), NUM_DIGITS);
+    std::string s;
+    char buf[3];
+    for (std::uint8_t b : be) {
+        std::snprintf(buf, sizeof buf, "%02x", b);
+        s += buf;
+    }
+    return (a[4] ? "!" : "") + s;
+}
+
+const std::uint8_t* bytes(const char* s) {
+    return reinterpret_cast<const std::uint8_t*>(s);
+}
+
+const Num N = num("3fffffff7fffffffbe0024720613b5a3");
+const Num P = num("fffffffdffffffffffffffffffffffff");
+
+// Known-answer key: Q = d*G, from an independent implementation (self-generated).
+const Num KAT_D = num("0123456789abcdef0fedcba987654321");
+const Point KAT_Q = [] {
+    Point q;
+    Num x = num("2715dcf9e74280a3e60b3d263ef4526c"), y = num("725c4dc0c4cc3a2498b1d9073820a50e");
+    std::memcpy(q.x, x.data(), sizeof q.x);
+    std::memcpy(q.y, y.data(), sizeof q.y);
+    return q;
+}();
+
+Point mul_base(const Num& k) {
+    Point r;
+    ecc_win_mul_base(&r, k.data());
+    return r;
+}
+
+Num x_of(const Point& p) {
+    Num x;
+    std::memcpy(x.data(), p.x, sizeof p.x);
+    return x;
+}
+
+Num mod_n(const Num& a) {
+    Num r;
+    NN_Mod(r.data(), a.data(), NUM_DIGITS, N.data(), NUM_DIGITS);
+    return r;
+}
+Num mul_n(const Num& a, const Num& b) {
+    Num r;
+    NN_ModMult(r.data(), a.data(), b.data(), N.data(), NUM_DIGITS);
+    return r;
+}
+Num inv_n(const Num& a) {
+    Num r;
+    NN_ModInv(r.data(), a.data(), N.data(), NUM_DIGITS);
+    return r;
+}
+Num sub_n(const Num& a, const Num& b) {
+    Num r;
+    NN_ModSub(r.data(), a.data(), b.data(), N.data(), NUM_DIGITS);
+    return r;
+}
+
+Num random_below_n(test::Rng& rng) {
+    for (;;) {
+        Num a{};
+        for (int i = 0; i < 4; ++i)
+            a[i] = rng.u32();
+        a[3] &= 0x3fffffff;
+        if (!NN_Zero(a.data(), NUM_DIGITS) && NN_Cmp(a.data(), N.data(), NUM_DIGITS) < 0) return a;
+    }
+}
+
+void sha1(std::uint8_t out[SHA1_HASH_SIZE], const std::uint8_t* msg, std::uint16_t len) {
+    Sha1Context ctx;
+    sha1_reset(&ctx);
+    tamble_sha1_update(&ctx, msg, len);
+    sha1_digest(&ctx, out);
+}
+
+// The nonce of the first signing attempt after srand(seed).
+Num first_nonce(unsigned seed, const Num& d, const std::uint8_t* msg, std::uint16_t len) {
+    std::uint8_t h1[SHA1_HASH_SIZE], extra[SHA1_HASH_SIZE];
+    sha1(h1, msg, len);
+    Num raw, k;
+    std::srand(seed);
+    gen_random(raw.data(), NUM_DIGITS);
+    NN_Encode(extra, sizeof extra, raw.data(), NUM_DIGITS);
+    ecdsa_nonce(k.data(), d.data(), h1, extra);
+    return k;
+}
+
+class Ecdsa : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ecc_init();
+        ecdsa_init(&KAT_Q);
+    }
+    void sign(unsigned seed, const std::uint8_t* msg, std::uint16_t len, Num& r, Num& s,
+              const Num& d = KAT_D) {
+        std::srand(seed);
+        ecdsa_sign(msg, len, r.data(), s.data(), d.data());
+    }
+};
+
+TEST_F(Ecdsa, KnownAnswers) {
+    // Public key of KAT_D (self-generated, independent implementation).
+    Point q = mul_base(KAT_D);
+    EXPECT_EQ(hex(x_of(q)), "2715dcf9e74280a3e60b3d263ef4526c");
+    EXPECT_EQ(NN_Equal(q.y, KAT_Q.y, NUM_DIGITS), 1);
+
+    // RFC 6979 section 3.2 nonce with HMAC-SHA1, qlen = 126, h1 = SHA-1("abc"),
+    // additional data 00 01 .. 13 (self-generated, independent implementation).
+    std::uint8_t h1[SHA1_HASH_SIZE], extra[SHA1_HASH_SIZE];
+    sha1(h1, bytes("abc"), 3);
+    for (int i = 0; i < SHA1_HASH_SIZE; ++i)
+        extra[i] = static_cast<std::uint8_t>(i);
+    Num k;
+    ecdsa_nonce(k.data(), KAT_D.data(), h1, extra);
+    EXPECT_EQ(hex(k), "264bac1fe252b4ff7bdce217157eb3c6");
+    // The same with h1 whose leading 126 bits are 2^126 - 1, n and n - 1: both
+    // sides of the reduction mod n in bits2octets (self-generated, as above).
+    struct {
+        Num lead;
+        const char* k;
+    } reduced[] = {{num("3fffffffffffffffffffffffffffffff"), "05233b74274ed73185e935e378c48c4d"},
+                   {N, "029e9172c7ed243c3376f995b8d6fdc5"},
+                   {num("3fffffff7fffffffbe0024720613b5a2"), "3a34061c04e14ac60960fa4f9a2ccc48"}};
+    for (const auto& c : reduced) {
+        Num h = c.lead;  // h1 = lead * 2^34 in 20 bytes
+        NN_LShift(h.data(), h.data(), 2, NUM_DIGITS);
+        NN_Encode(h1, 16, h.data(), NUM_DIGITS);
+        std::memset(h1 + 16, 0, 4);
+        ecdsa_nonce(k.data(), KAT_D.data(), h1, extra);
+        EXPECT_EQ(hex(k), c.k) << hex(c.lead);
+    }
+
+    // glibc's rand() after srand(12345).
+    std::uint32_t digits[NUM_DIGITS];
+    std::srand(12345);
+    gen_random(digits, NUM_DIGITS);
+    const std::uint32_t expect[NUM_DIGITS] = {0x9b6fa195, 0x00cbcf3b, 0x848f61d0, 0x07dde8ce,
+                                              0xbf70eff8};
+    for (int i = 0; i < NUM_DIGITS; ++i)
+        EXPECT_EQ(digits[i], expect[i]) << "digit " << i;
+
+    // Signatures after srand(12345) (self-generated, independent implementation).
+    // Bytes after len must not count: "abc" is signed out of "abcdef".
+    Num r, s;
+    sign(12345, bytes("abcdef"), 3, r, s);
+    EXPECT_EQ(hex(r) + hex(s), "24a36751181e72255700d8bf612f11a312fc474411aaefebda5e8dec567b0621");
+    EXPECT_EQ(ecdsa_verify(bytes("abc"), 3, r.data(), s.data()), ECDSA_VALID);
+    sign(12345, bytes("x"), 0, r, s);
+    EXPECT_EQ(hex(r) + hex(s), "20c4a57ecc2ee5bfeaa100ad5b1fc81c2494cd1b29d88fcaf4f121b7b25916e5");
+    EXPECT_EQ(ecdsa_verify(nullptr, 0, r.data(), s.data()), ECDSA_VALID);
+}
+
+// e is the whole 160-bit digest mod n, not its leading 126 bits: recover it
+// from s*k - d*r with the nonce of the attempt.
+TEST_F(Ecdsa, DigestIsReducedWhole) {
+    struct {
+        const char* msg;
+        const char* e;  // SHA-1 (FIPS 180) of msg, mod n
+    } cases[] = {{"", "12de92ee1360b4b9ddc4793eb627bfc9"},
+                 {"abc", "1a38fdda6923cd0658401ee79a176d43"}};
+    for (const auto& c : cases) {
+        auto len = static_cast<std::uint16_t>(std::strlen(c.msg));
+        Num r, s;
+        sign(777, bytes(c.msg), len, r, s);
+        Num k = first_nonce(777, KAT_D, bytes(c.msg), len);
+        EXPECT_EQ(hex(sub_n(mul_n(s, k), mul_n(KAT_D, r))), c.e) << '"' << c.msg << '"';
+    }
+}
+
+TEST_F(Ecdsa, DrawsFromTheGenerator) {
+    // gen_random(0) draws nothing and writes nothing.
+    std::srand(99);
+    int first = std::rand();
+    std::srand(99);
+    std::uint32_t a[NUM_DIGITS + 1] = {1, 2, 3, 4, 5, 6};
+    gen_random(a, 0);
+    EXPECT_EQ(std::rand(), first);
+    EXPECT_EQ(a[0], 1u);
+
+    // gen_random(5): ten draws, digit i = (draw 2i << 16) ^ draw 2i+1; a[5] untouched.
+    std::srand(99);
+    int draws[11];
+    for (int& d : draws)
+        d = std::rand();
+    std::srand(99);
+    gen_random(a, NUM_DIGITS);
+    EXPECT_EQ(std::rand(), draws[10]);
+    for (int i = 0; i < NUM_DIGITS; ++i) {
+        EXPECT_EQ(a[i], (static_cast<std::uint32_t>(draws[2 * i]) << 16) ^
+                            static_cast<std::uint32_t>(draws[2 * i + 1]));
+    }
+    EXPECT_EQ(a[5], 6u);
+
+    // A signature (one attempt) draws exactly ten values.
+    Num r, s;
+    sign(99, bytes("abc"), 3, r, s);
+    EXPECT_EQ(std::rand(), draws[10]);
+}
+
+TEST_F(Ecdsa, SeedDeterminesSignature) {
+    Num r1, s1, r2, s2;
+    sign(4242, bytes("message"), 7, r1, s1);
+    sign(4242, bytes("message"), 7, r2, s2);
+    EXPECT_EQ(hex(r1) + hex(s1), hex(r2) + hex(s2));
+
+    // Same seed, different messages: the digest enters the nonce, so r differs.
+    sign(4242, bytes("messagf"), 7, r2, s2);
+    EXPECT_NE(hex(r1), hex(r2));
+    sign(4242, bytes("message"), 6, r2, s2);
+    EXPECT_NE(hex(r1), hex(r2));
+}
+
+TEST_F(Ecdsa, RandomKeysSignAndVerify) {
+    test::Rng rng(1);
+    int x_above_n = 0;
+    for (int iter = 0; iter < 200; ++iter) {
+        Num d = random_below_n(rng);
+        Point q = mul_base(d);
+        ecdsa_init(&q);
+        std::vector<std::uint8_t> msg(rng.below(130) + 1);
+        for (auto& b : msg)
+            b = static_cast<std::uint8_t>(rng.u32());
+        auto len = static_cast<std::uint16_t>(msg.size());
+        auto seed = rng.u32();
+
+        Num r, s;
+        sign(seed, msg.data(), len, r, s, d);
+        ASSERT_EQ(r[4] | s[4], 0u);
+        EXPECT_FALSE(NN_Zero(r.data(), NUM_DIGITS) || NN_Zero(s.data(), NUM_DIGITS));
+        EXPECT_LT(NN_Cmp(r.data(), N.data(), NUM_DIGITS), 0);
+        EXPECT_LT(NN_Cmp(s.data(), N.data(), NUM_DIGITS), 0);
+
+        // r = x(k*G) mod n; for about three signatures in four x is >= n.
+        Num x = x_of(mul_base(first_nonce(seed, d, msg.data(), len)));
+        EXPECT_EQ(hex(mod_n(x)), hex(r));
+        if (NN_Cmp(x.data(), N.data(), NUM_DIGITS) >= 0) ++x_above_n;
+
+        ASSERT_EQ(ecdsa_verify(msg.data(), len, r.data(), s.data()), ECDSA_VALID) << iter;
+        ecdsa_init(&KAT_Q);
+        EXPECT_EQ(ecdsa_verify(msg.data(), len, r.data(), s.data()), ECDSA_INVALID);
+        ecdsa_init(&q);
+        EXPECT_EQ(ecdsa_verify(msg.data(), len - 1, r.data(), s.data()), ECDSA_INVALID);
+        msg[rng.below(len)] ^= static_cast<std::uint8_t>(1u << rng.below(8));
+        EXPECT_EQ(ecdsa_verify(msg.data(), len, r.data(), s.data()), ECDSA_INVALID);
+    }
+    EXPECT_GT(x_above_n, 100);
+}
+
+TEST_F(Ecdsa, RangeTestsComeFirstAndInOrder) {
+    Num r, s;
+    sign(5, bytes("abc"), 3, r, s);
+    ASSERT_EQ(ecdsa_verify(bytes("abc"), 3, r.data(), s.data()), ECDSA_VALID);
+
+    const Num zero{}, n_minus_1 = num("3fffffff7fffffffbe0024720613b5a2");
+    const Num top = {0, 0, 0, 0, 1};  // 2^128: digit 4 set
+    const Num max128 = num("ffffffffffffffffffffffffffffffff");
+    struct {
+        Num r, s;
+        int code;
+    } cases[] = {
+        {N, s, ECDSA_R_TOO_LARGE},      {zero, s, ECDSA_R_ZERO},
+        {r, N, ECDSA_S_TOO_LARGE},      {r, zero, ECDSA_S_ZERO},
+        {zero, zero, ECDSA_R_ZERO},     {N, N, ECDSA_R_TOO_LARGE},
+        {N, zero, ECDSA_R_TOO_LARGE},   {zero, N, ECDSA_R_ZERO},
+        {top, s, ECDSA_R_TOO_LARGE},    {r, top, ECDSA_S_TOO_LARGE},
+        {max128, s, ECDSA_R_TOO_LARGE}, {r, max128, ECDSA_S_TOO_LARGE},
+        {n_minus_1, s, ECDSA_INVALID},  {r, n_minus_1, ECDSA_INVALID},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ecdsa_verify(bytes("abc"), 3, c.r.data(), c.s.data()), c.code)
+            << "r=" << hex(c.r) << " s=" << hex(c.s);
+    }
+}
+
+/*
+ * Chosen public keys that make the two partial products of verification meet.
+ * For Q = c*G, u2*Q = u1*G exactly when c = e/r (mod n), and u2*Q = -u1*G when
+ * c = -e/r. (A digest with e = 0, which would make u1*G the point at
+ * infinity, needs a SHA-1 value divisible by n and cannot be built.)
+ */
+TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
+    test::Rng rng(2);
+    std::uint8_t digest[SHA1_HASH_SIZE];
+    sha1(digest, bytes("abc"), 3);
+    const Num e = num("1a38fdda6923cd0658401ee79a176d43");
+    const Num two = {2, 0, 0, 0, 0};
+
+    for (int iter = 0; iter < 20; ++iter) {
+        // Equal: with R = k*G, r = x(R) mod n and s = 2e/k, the sum u1*G + u2*Q
+        // is 2*u1*G = k*G, so the signature is valid.
+        Num k = random_below_n(rng);
+        Num r = mod_n(x_of(mul_base(k)));
+        Num c = mul_n(e, inv_n(r));
+        Point q = mul_base(c);
+        ecdsa_init(&q);
+        Num s = mul_n(mul_n(two, e), inv_n(k));
+        Num w = inv_n(s);
+        ASSERT_EQ(hex(x_of(mul_base(mul_n(e, w)))), hex(x_of(mul_base(mul_n(c, mul_n(r, w))))));
+        EXPECT_EQ(ecdsa_verify(bytes("abc"), 3, r.data(), s.data()), ECDSA_VALID) << iter;
+
+        // Opposite: the sum is the point at infinity, v = 0, never r. r = p mod n
+        // is what a sum left as (p, p) instead of (0, 0) would give.
+        r = iter == 0 ? mod_n(P) : random_below_n(rng);
+        s = random_below_n(rng);
+        c = sub_n(Num{}, mul_n(e, inv_n(r)));
+        q = mul_base(c);
+        ecdsa_init(&q);
+        EXPECT_EQ(ecdsa_verify(bytes("abc"), 3, r.data(), s.data()), ECDSA_INVALID) << iter;
+    }
+}
+
+}  // namespace
+}  // namespace klarvex
