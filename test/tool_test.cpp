@@ -1,1 +1,380 @@
-// placeholder
+// The klarvex tool end to end: the built binary run in a temporary directory
+// (stdout, stderr, status and the log), and in-process for a MESSAGE longer
+// than one command-line argument can be.
+
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include "support/openssl.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "builtin_key.h"
+#include "ecc.h"
+#include "ecdsa.h"
+
+#if KLARVEX_HAVE_OPENSSL
+#include <openssl/ecdsa.h>
+#include <openssl/sha.h>
+#endif
+
+extern char** environ;
+
+namespace klarvex {
+
+int klarvex_main(int argc, char* argv[]);
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string USAGE = "=> usage: klarvex MESSAGE\n";
+const std::string TOO_LONG = "=> message too long: at most 65535 bytes\n";
+const std::string NO_OUTPUT = "=> cannot write signature\n";
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "klarvex-tool-XXXXXX").string();
+        EXPECT_NE(mkdtemp(tmpl.data()), nullptr);
+        path_ = tmpl;
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const char* name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+enum class Out { File, DevFull, ClosedPipe };
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the tool with args, stdout to a file (or /dev/full, or a pipe whose
+// reading end is closed), stderr to a file.
+Result run(const TempDir& dir, const std::vector<std::string>& args, Out out = Out::File) {
+    std::vector<char*> argv{const_cast<char*>(KLARVEX_TOOL_PATH)};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    fs::path out_path = dir / "stdout", err_path = dir / "stderr";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    int pipe_fd[2] = {-1, -1};
+    if (out == Out::File) {
+        posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    } else if (out == Out::DevFull) {
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/full", O_WRONLY, 0);
+    } else {
+        EXPECT_EQ(pipe(pipe_fd), 0);
+        close(pipe_fd[0]);
+        posix_spawn_file_actions_adddup2(&fa, pipe_fd[1], 1);
+        posix_spawn_file_actions_addclose(&fa, pipe_fd[1]);
+    }
+    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+    Result r;
+    pid_t pid;
+    int rc = posix_spawn(&pid, KLARVEX_TOOL_PATH, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (pipe_fd[1] >= 0) close(pipe_fd[1]);
+    EXPECT_EQ(rc, 0) << "cannot start " << KLARVEX_TOOL_PATH;
+    if (rc != 0) return r;
+    int wstatus = 0;
+    EXPECT_EQ(waitpid(pid, &wstatus, 0), pid);
+    EXPECT_TRUE(WIFEXITED(wstatus)) << "wait status " << wstatus;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    if (out == Out::File) r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    return r;
+}
+
+std::vector<std::uint8_t> unhex(const std::string& h) {
+    std::vector<std::uint8_t> b(h.size() / 2);
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<std::uint8_t>(std::stoul(h.substr(2 * i, 2), nullptr, 16));
+    return b;
+}
+
+Point builtin_public_key() {
+    Point q;
+    NN_Decode(q.x, NUM_DIGITS, keyx, sizeof keyx);
+    NN_Decode(q.y, NUM_DIGITS, keyy, sizeof keyy);
+    return q;
+}
+
+#if KLARVEX_HAVE_OPENSSL
+bool openssl_verifies(const std::vector<std::uint8_t>& msg, const std::uint32_t* r,
+                      const std::uint32_t* s) {
+    test::Group group = test::secp128r2_group();
+    test::BnCtx ctx = test::new_ctx();
+    test::Bn n = test::new_bn(), qx(BN_bin2bn(keyx, 16, nullptr)), qy(BN_bin2bn(keyy, 16, nullptr));
+    EC_GROUP_get_order(group.get(), n.get(), ctx.get());
+    test::EcPoint q(EC_POINT_new(group.get()));
+    EC_POINT_set_affine_coordinates(group.get(), q.get(), qx.get(), qy.get(), ctx.get());
+    EC_KEY* key = EC_KEY_new_by_curve_name(NID_secp128r2);
+    EC_KEY_set_public_key(key, q.get());
+    // e = SHA-1 mod n, times 4 in 16 bytes: OpenSSL cuts it back to e.
+    std::uint8_t h[SHA_DIGEST_LENGTH], dgst[16];
+    SHA1(msg.data(), msg.size(), h);
+    test::Bn e(BN_bin2bn(h, sizeof h, nullptr));
+    BN_nnmod(e.get(), e.get(), n.get(), ctx.get());
+    BN_lshift(e.get(), e.get(), 2);
+    BN_bn2binpad(e.get(), dgst, sizeof dgst);
+    ECDSA_SIG* sig = ECDSA_SIG_new();
+    ECDSA_SIG_set0(sig, test::to_bn(r, NUM_DIGITS).release(), test::to_bn(s, NUM_DIGITS).release());
+    int v = ECDSA_do_verify(dgst, sizeof dgst, sig, key);
+    ECDSA_SIG_free(sig);
+    EC_KEY_free(key);
+    return v == 1;
+}
+#endif
+
+// The line is one signature of msg under the built-in key: 64 lowercase hex
+// digits and a newline, valid under ecdsa_verify and under OpenSSL.
+void expect_signature(const std::string& line, const std::vector<std::uint8_t>& msg) {
+    ASSERT_EQ(line.size(), 65u) << line;
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_EQ(line.find_first_not_of("0123456789abcdef"), 64u) << line;
+    std::vector<std::uint8_t> rs = unhex(line.substr(0, 64));
+    std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
+    NN_Decode(r, NUM_DIGITS, rs.data(), 16);
+    NN_Decode(s, NUM_DIGITS, rs.data() + 16, 16);
+    ecc_init();
+    Point q = builtin_public_key();
+    ecdsa_init(&q);
+    EXPECT_EQ(ecdsa_verify(msg.data(), static_cast<std::uint16_t>(msg.size()), r, s), ECDSA_VALID)
+        << line;
+#if KLARVEX_HAVE_OPENSSL
+    EXPECT_TRUE(openssl_verifies(msg, r, s)) << line;
+#endif
+}
+
+TEST(Tool, BuiltinKeyPair) {
+    std::uint32_t d[NUM_DIGITS], n[NUM_DIGITS];
+    NN_Decode(d, NUM_DIGITS, key, sizeof key);
+    ecc_init();
+    ecc_get_order(n);
+    EXPECT_FALSE(NN_Zero(d, NUM_DIGITS));
+    EXPECT_LT(NN_Cmp(d, n, NUM_DIGITS), 0);
+    Point q, want = builtin_public_key();
+    ecc_win_mul_base(&q, d);
+    EXPECT_TRUE(NN_Equal(q.x, want.x, NUM_DIGITS) && NN_Equal(q.y, want.y, NUM_DIGITS));
+#if KLARVEX_HAVE_OPENSSL
+    test::Group group = test::secp128r2_group();
+    test::BnCtx ctx = test::new_ctx();
+    test::Bn d_bn(BN_bin2bn(key, 16, nullptr)), x = test::new_bn(), y = test::new_bn();
+    test::EcPoint p(EC_POINT_new(group.get()));
+    EC_POINT_mul(group.get(), p.get(), d_bn.get(), nullptr, nullptr, ctx.get());
+    EC_POINT_get_affine_coordinates(group.get(), p.get(), x.get(), y.get(), ctx.get());
+    std::uint8_t bx[16], by[16];
+    BN_bn2binpad(x.get(), bx, 16);
+    BN_bn2binpad(y.get(), by, 16);
+    EXPECT_EQ(std::memcmp(bx, keyx, 16), 0);
+    EXPECT_EQ(std::memcmp(by, keyy, 16), 0);
+#endif
+}
+
+TEST(Tool, UsageWithoutMessage) {
+    TempDir dir;
+    Result r = run(dir, {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, USAGE);
+    EXPECT_EQ(r.out, "");
+    // Nothing but the captured streams appeared.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), 2);
+}
+
+TEST(Tool, SignsTheConvertedBytes) {
+    TempDir dir;
+    struct {
+        std::string message;
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {
+        {"", {}},
+        {"6", {}},                       // odd last character is dropped
+        {"616", {0x61}},                 //
+        {"616263", {'a', 'b', 'c'}},     //
+        {"4A4b", {0x4a, 0x4b}},          // either case
+        {"zz1g61", {0x00, 0x01, 0x61}},  // no hex digit: 0; one digit: its value
+        {"00ff80", {0x00, 0xff, 0x80}},  //
+    };
+    for (const auto& c : cases) {
+        Result r = run(dir, {c.message});
+        EXPECT_EQ(r.status, 0) << c.message;
+        EXPECT_EQ(r.err, "") << c.message;
+        expect_signature(r.out, c.bytes);
+    }
+    Result upper = run(dir, {"4A4B"}), lower = run(dir, {"4a4b"});
+    expect_signature(upper.out, {0x4a, 0x4b});
+    expect_signature(lower.out, {0x4a, 0x4b});
+}
+
+TEST(Tool, LogAppendsOneRecordPerRun) {
+    TempDir dir;
+    fs::path log = dir / "sign.log";
+    std::ofstream(log) << "earlier line\n";
+    Result a = run(dir, {"616263", log.string()});
+    Result b = run(dir, {"6162638", log.string(), "ignored"});
+    ASSERT_EQ(a.status, 0);
+    ASSERT_EQ(b.status, 0);
+    expect_signature(a.out, {'a', 'b', 'c'});
+    expect_signature(b.out, {'a', 'b', 'c'});
+    std::vector<std::string> want = {"earlier line",
+                                     "salt: `616263'",
+                                     "lengths: ascii hex: 6 bin: 3",
+                                     "signed salt: " + a.out.substr(0, 64),
+                                     "salt: `6162638'",
+                                     "lengths: ascii hex: 7 bin: 3",
+                                     "signed salt: " + b.out.substr(0, 64)};
+    std::string text = slurp(log);
+    EXPECT_EQ(lines(text), want);
+    EXPECT_EQ(text.back(), '\n');
+
+    // A log that cannot be opened is skipped; the run still signs.
+    Result c = run(dir, {"616263", (dir / "no/such/dir/sign.log").string()});
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(c.err, "");
+    expect_signature(c.out, {'a', 'b', 'c'});
+}
+
+TEST(Tool, LongestMessageIsSignedWhole) {
+    TempDir dir;
+    std::vector<std::uint8_t> msg(65535);
+    std::string hex;
+    for (std::size_t i = 0; i < msg.size(); ++i) {
+        msg[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+        char buf[3];
+        std::snprintf(buf, sizeof buf, "%02X", msg[i]);
+        hex += buf;
+    }
+    ASSERT_EQ(hex.size(), 131070u);
+    Result r = run(dir, {hex, (dir / "log").string()});
+    EXPECT_EQ(r.status, 0);
+    expect_signature(r.out, msg);
+    EXPECT_EQ(lines(slurp(dir / "log")).at(1), "lengths: ascii hex: 131070 bin: 65535");
+}
+
+TEST(Tool, SameSecondSameSignature) {
+    TempDir dir;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::time_t before = std::time(nullptr);
+        Result a = run(dir, {"cafe"});
+        Result b = run(dir, {"cafe"});
+        if (std::time(nullptr) != before) continue;  // crossed a second: the seeds may differ
+        EXPECT_EQ(a.out, b.out);
+        expect_signature(a.out, {0xca, 0xfe});
+        return;
+    }
+    FAIL() << "every attempt crossed a second boundary";
+}
+
+TEST(Tool, UnwritableSignatureIsAnError) {
+    TempDir dir;
+    fs::path log = dir / "log";
+    Result full = run(dir, {"616263", log.string()}, Out::DevFull);
+    EXPECT_EQ(full.status, 3);
+    EXPECT_EQ(full.err, NO_OUTPUT);
+    EXPECT_EQ(slurp(log), "salt: `616263'\nlengths: ascii hex: 6 bin: 3\n" + NO_OUTPUT);
+
+    Result pipe = run(dir, {"616263"}, Out::ClosedPipe);
+    EXPECT_EQ(pipe.status, 3);
+    EXPECT_EQ(pipe.err, NO_OUTPUT);
+}
+
+TEST(Tool, SaltLineEscapesControlCharacters) {
+    TempDir dir;
+    fs::path log = dir / "log";
+    const std::string message = "61\nsigned salt: 00\r\t\\x41\x7f\x1b \xc3\xa9'`";
+    Result r = run(dir, {message, log.string()});
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::string> got = lines(slurp(log));
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0], "salt: `61\\x0asigned salt: 00\\x0d\\x09\\x5cx41\\x7f\\x1b \xc3\xa9'`'");
+    EXPECT_EQ(got[1], "lengths: ascii hex: " + std::to_string(message.size()) +
+                          " bin: " + std::to_string(message.size() / 2));
+    EXPECT_EQ(got[2], "signed salt: " + r.out.substr(0, 64));
+}
+
+// Runs klarvex_main in this process with stdout and stderr sent to files.
+Result run_in_process(const TempDir& dir, std::vector<std::string> args) {
+    std::vector<char*> argv{const_cast<char*>("klarvex")};
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    int saved_out = dup(1), saved_err = dup(2);
+    int out = open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    Result r;
+    r.status = klarvex_main(static_cast<int>(argv.size() - 1), argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(saved_out, 1);
+    dup2(saved_err, 2);
+    for (int fd : {out, err, saved_out, saved_err})
+        close(fd);
+    r.out = slurp(dir / "stdout");
+    r.err = slurp(dir / "stderr");
+    return r;
+}
+
+TEST(Tool, MessageTooLongIsRefused) {
+    TempDir dir;
+    fs::path log = dir / "log";
+    for (std::size_t hex_len : {131072u, 131073u, 200000u}) {
+        std::string message(hex_len, 'a');
+        Result r = run_in_process(dir, {message, log.string()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, TOO_LONG);
+        EXPECT_EQ(slurp(log), "salt: `" + message +
+                                  "'\nlengths: ascii hex: " + std::to_string(hex_len) +
+                                  " bin: " + std::to_string(hex_len / 2) + "\n" + TOO_LONG);
+        fs::remove(log);
+    }
+}
+
+}  // namespace
+}  // namespace klarvex
+
+#if !KLARVEX_HAVE_OPENSSL
+KLARVEX_OPENSSL_SKIPPED(ToolOpenSsl)
+#endif
