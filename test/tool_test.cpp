@@ -82,20 +82,27 @@ struct Result {
     std::string out, err;
 };
 
-// Runs the tool with args, stdout to a file (or /dev/full, or a pipe whose
-// reading end is closed), stderr to a file.
-Result run(const TempDir& dir, const std::vector<std::string>& args, Out out = Out::File) {
+struct Started {
+    pid_t pid = -1;
+    Out out;
+    fs::path out_path, err_path;
+};
+
+// Starts the tool with args, stdout to the file stdout<tag> in dir (or to
+// /dev/full, or to a pipe whose reading end is closed), stderr to stderr<tag>.
+Started start(const TempDir& dir, const std::vector<std::string>& args, Out out = Out::File,
+              const std::string& tag = "") {
     std::vector<char*> argv{const_cast<char*>(KLARVEX_TOOL_PATH)};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
-    fs::path out_path = dir / "stdout", err_path = dir / "stderr";
+    Started st{-1, out, dir.path() / ("stdout" + tag), dir.path() / ("stderr" + tag)};
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     int pipe_fd[2] = {-1, -1};
     if (out == Out::File) {
-        posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&fa, 1, st.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
     } else if (out == Out::DevFull) {
         posix_spawn_file_actions_addopen(&fa, 1, "/dev/full", O_WRONLY, 0);
@@ -105,22 +112,30 @@ Result run(const TempDir& dir, const std::vector<std::string>& args, Out out = O
         posix_spawn_file_actions_adddup2(&fa, pipe_fd[1], 1);
         posix_spawn_file_actions_addclose(&fa, pipe_fd[1]);
     }
-    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-
-    Result r;
-    pid_t pid;
-    int rc = posix_spawn(&pid, KLARVEX_TOOL_PATH, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_addopen(&fa, 2, st.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    int rc = posix_spawn(&st.pid, KLARVEX_TOOL_PATH, &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     if (pipe_fd[1] >= 0) close(pipe_fd[1]);
     EXPECT_EQ(rc, 0) << "cannot start " << KLARVEX_TOOL_PATH;
-    if (rc != 0) return r;
+    if (rc != 0) st.pid = -1;
+    return st;
+}
+
+Result finish(const Started& st) {
+    Result r;
+    if (st.pid < 0) return r;
     int wstatus = 0;
-    EXPECT_EQ(waitpid(pid, &wstatus, 0), pid);
+    EXPECT_EQ(waitpid(st.pid, &wstatus, 0), st.pid);
     EXPECT_TRUE(WIFEXITED(wstatus)) << "wait status " << wstatus;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    if (out == Out::File) r.out = slurp(out_path);
-    r.err = slurp(err_path);
+    if (st.out == Out::File) r.out = slurp(st.out_path);
+    r.err = slurp(st.err_path);
     return r;
+}
+
+Result run(const TempDir& dir, const std::vector<std::string>& args, Out out = Out::File) {
+    return finish(start(dir, args, out));
 }
 
 std::vector<std::uint8_t> unhex(const std::string& h) {
@@ -270,6 +285,36 @@ TEST(Tool, LogAppendsOneRecordPerRun) {
     EXPECT_EQ(c.status, 0);
     EXPECT_EQ(c.err, "");
     expect_signature(c.out, {'a', 'b', 'c'});
+}
+
+// Concurrent runs on one log: each record (three lines, a long salt line
+// among them) arrives whole, never interleaved with another run's.
+TEST(Tool, ConcurrentRunsKeepRecordsWhole) {
+    constexpr int RUNS = 8;
+    TempDir dir;
+    fs::path log = dir / "log";
+    std::vector<std::string> messages;
+    std::vector<Started> started;
+    for (int i = 0; i < RUNS; ++i) {
+        messages.push_back(std::string(60000, static_cast<char>('a' + i)));
+        started.push_back(
+            start(dir, {messages.back(), log.string()}, Out::File, std::to_string(i)));
+    }
+    std::vector<std::string> want;
+    for (int i = 0; i < RUNS; ++i) {
+        Result r = finish(started[i]);
+        ASSERT_EQ(r.status, 0);
+        want.push_back("salt: `" + messages[i] + "'\nlengths: ascii hex: 60000 bin: 30000\n" +
+                       "signed salt: " + r.out);
+    }
+    std::vector<std::string> got = lines(slurp(log));
+    ASSERT_EQ(got.size(), 3u * RUNS);
+    for (int i = 0; i < RUNS; ++i) {
+        std::string record = got[3 * i] + "\n" + got[3 * i + 1] + "\n" + got[3 * i + 2] + "\n";
+        int j = got[3 * i].size() > 7 ? got[3 * i][7] - 'a' : -1;
+        ASSERT_TRUE(j >= 0 && j < RUNS) << "record " << i;
+        EXPECT_EQ(record, want[j]) << "record " << i;
+    }
 }
 
 TEST(Tool, LongestMessageIsSignedWhole) {
