@@ -45,6 +45,8 @@ constexpr char TOO_LONG[] = "=> message too long: at most 65535 bytes\n";
 constexpr char NO_OUTPUT[] = "=> cannot write signature\n";
 constexpr char SIGNED[] = "signed salt: ";
 
+constexpr char HEX[] = "0123456789abcdef";
+
 // Room for every line of a record but the salt line.
 constexpr std::size_t LOG_SLACK = 160;
 
@@ -99,7 +101,6 @@ bool log_open(Log* log, const char* path, const char* message) {
 // The salt line echoes MESSAGE. A control character or backslash is written
 // as \xNN, so that no MESSAGE can end the line and forge another one.
 void log_salt(Log* log, const char* message) {
-    static constexpr char HEX[] = "0123456789abcdef";
     if (log->fd < 0) return;
     log_puts(log, "salt: `");
     for (const char* c = message; *c; ++c) {
@@ -143,7 +144,6 @@ bool flush_stdout() {
 
 // hex[0..32) = a (NUM_DIGITS digits, below 2^128) as 16 big-endian bytes.
 void to_hex(char* hex, const std::uint32_t* a) {
-    static constexpr char HEX[] = "0123456789abcdef";
     std::uint8_t out[16] = {};
     NN_Encode(out, sizeof out, a, NUM_DIGITS);
     for (std::size_t i = 0; i < sizeof out; ++i) {
