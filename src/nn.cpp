@@ -437,18 +437,22 @@ namespace {
 // Writing c = h*2^128 + l, each pass replaces c by l + h*omega, which is
 // congruent mod d = 2^128 - omega and smaller while h != 0; at most six passes
 // bring a product of two numbers below 2^128 under 2^128 < 2d, after which one
-// subtraction at most is needed. A c equal to d is left as it is.
+// subtraction at most is needed. A c equal to d is left as it is. Every pass
+// folds four digits of h into an eight-digit t and adds it over nine digits;
+// the ninth takes the carry, and c stays below 2^226.
 void fold_reduce(u32* a, u32* c, const u32* d, const u32* omega, std::uint8_t digits) {
+    constexpr std::uint8_t kLen = 2 * KEY_DIGITS;
     u32 t[2 * NUM_DIGITS];
-    t[2 * KEY_DIGITS] = t[2 * KEY_DIGITS + 1] = 0;
-    std::uint8_t len = 2 * KEY_DIGITS;
+    t[kLen] = t[kLen + 1] = 0;
     while (!NN_Zero(c + KEY_DIGITS, KEY_DIGITS)) {
-        std::memset(t, 0, len * sizeof(u32));
-        const auto hi = static_cast<std::uint8_t>(len - KEY_DIGITS);
-        // t = h * omega; c = l + t
-        len = omega_mul(t, c + KEY_DIGITS, omega, hi);
-        std::memset(c + KEY_DIGITS, 0, hi * sizeof(u32));
-        NN_Add(c, c, t, static_cast<std::uint8_t>((len > KEY_DIGITS ? len : KEY_DIGITS) + 1));
+        // t = h*omega; c = l + t
+        for (unsigned i = 0; i < kLen; ++i)
+            t[i] = 0;
+        [[maybe_unused]] const std::uint8_t len = omega_mul(t, c + KEY_DIGITS, omega, KEY_DIGITS);
+        assert(len == kLen);
+        for (unsigned i = KEY_DIGITS; i < kLen; ++i)
+            c[i] = 0;
+        NN_Add(c, c, t, kLen + 1);
     }
     while (NN_Cmp(c, d, digits) > 0)
         NN_Sub(c, c, d, digits);
