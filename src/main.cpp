@@ -133,6 +133,18 @@ int fail(Log* log, const char* reason, int status) {
     return status;
 }
 
+/*
+ * A standard descriptor that the caller closed would be the next one open()
+ * hands out, and the log would become standard output: the signature would go
+ * into it as a stray line and the run would report success. Hold each closed
+ * one with /dev/null opened read-only, on which writes fail as they would on
+ * the closed descriptor.
+ */
+void hold_std_fds() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) < 0) return;
+}
+
 // Flushes standard output and reports whether everything written reached it.
 bool flush_stdout() {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return false;
@@ -169,6 +181,7 @@ int klarvex_main(int argc, char* argv[]) {
     std::srand(static_cast<unsigned>(static_cast<std::uint32_t>(std::time(nullptr))));
     // A closed pipe on stdout must show as EPIPE, not end the run unreported.
     std::signal(SIGPIPE, SIG_IGN);
+    hold_std_fds();
 
     if (argc < 2) {
         std::fputs(USAGE, stderr);
