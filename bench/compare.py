@@ -7,8 +7,9 @@
 
 Each case runs --repetitions times in one process, in random interleaved
 order; the table gives the median of the repetitions (real time per call) of
-BM_klarvex_X beside BM_openssl_X and their ratio, above 1 where klarvex is
-slower. The raw JSON is kept (build/bench/klarvex_bench.json by default).
+BM_klarvex_X beside BM_openssl_X, their ratio (above 1 where klarvex is
+slower) and the spread of the repetitions. The raw JSON is kept
+(build/bench/klarvex_bench.json by default).
 """
 
 import argparse
@@ -56,8 +57,8 @@ def run(cmd):
 
 
 def medians(report):
-    """{case: nanoseconds or None for an errored case} from a benchmark JSON report."""
-    found, single = {}, {}
+    """({case: ns, None if it failed}, {case: coefficient of variation}) from a JSON report."""
+    found, cv, single = {}, {}, {}
     for b in report["benchmarks"]:
         name = b.get("run_name", b["name"])
         if b.get("error_occurred"):
@@ -67,13 +68,15 @@ def medians(report):
         if b.get("run_type") == "aggregate":
             if b.get("aggregate_name") == "median":
                 found[name] = ns
+            elif b.get("aggregate_name") == "cv":
+                cv[name] = b["real_time"]
         else:
             single.setdefault(name, []).append(ns)
     for name, times in single.items():  # runs without aggregates (one repetition)
         if name not in found:
             times.sort()
             found[name] = times[len(times) // 2]
-    return found
+    return found, cv
 
 
 def fmt(ns):
@@ -86,7 +89,7 @@ def fmt(ns):
 
 
 def table(report, path):
-    t = medians(report)
+    t, cv = medians(report)
     ctx = report.get("context", {})
     reps = max((b.get("repetitions", 1) for b in report["benchmarks"]), default=1)
     print()
@@ -101,7 +104,8 @@ def table(report, path):
         print("note: CPU frequency scaling is enabled; timings may be noisy")
 
     width = max(len(label) for label in [lb for _, lb in MAIN + OTHER] + list(SOLO.values()))
-    head = f"{'operation':<{width}}  {'klarvex':>10}  {'OpenSSL':>10}  {'klarvex/OpenSSL':>15}"
+    head = (f"{'operation':<{width}}  {'klarvex':>10}  {'OpenSSL':>10}  {'klarvex/OpenSSL':>15}"
+            f"  {'spread':>9}")
     print()
     print(head)
     print("-" * len(head))
@@ -109,13 +113,18 @@ def table(report, path):
     def cell(name):
         return fmt(t[name]) if name in t else "-"
 
+    def spread(*names):
+        c = [cv[n] for n in names if n in cv]
+        return f"{100 * max(c):.0f}%" if c else ""
+
     def pairs(rows):
         lines = []
         for case, label in rows:
             k, o = "BM_klarvex_" + case, "BM_openssl_" + case
             if k in t or o in t:
                 ratio = f"{t[k] / t[o]:.2f}" if t.get(k) and t.get(o) else "-"
-                lines.append(f"{label:<{width}}  {cell(k):>10}  {cell(o):>10}  {ratio:>15}")
+                lines.append(f"{label:<{width}}  {cell(k):>10}  {cell(o):>10}  {ratio:>15}"
+                             f"  {spread(k, o):>9}")
         return lines
 
     solo = []
@@ -124,9 +133,12 @@ def table(report, path):
         name = f"BM_{side}_{case}"
         if name in t:
             k, o = (cell(name), "") if side == "klarvex" else ("", cell(name))
-            solo.append(f"{label:<{width}}  {k:>10}  {o:>10}")
+            solo.append(f"{label:<{width}}  {k:>10}  {o:>10}  {'':>15}  {spread(name):>9}")
     blocks = [b for b in (pairs(MAIN), pairs(OTHER), solo) if b]
     print("\n\n".join("\n".join(b) for b in blocks))
+    if cv and max(cv.values()) > 0.05:
+        print("\nspread: the larger coefficient of variation of the pair over the repetitions;"
+              "\nabove a few per cent the machine was busy: rerun when it is idle, or with more -r.")
 
 
 def main():
