@@ -1,11 +1,19 @@
-// The key pair built into klarvex: the private key d and the public key
-// Q = d*G on secp128r2, 16 bytes each, most significant byte first.
+// The key pair built into klarvex and klarvex-verify: the private key d and
+// the public key Q = d*G on secp128r2, 16 bytes each, most significant byte
+// first.
 //
-// This is a published DEMONSTRATION key pair. Anyone can forge signatures
-// with it; replace this header with your own key before signing anything.
+// A build configured with -DKLARVEX_KEY_FILE=PATH (a file written by
+// klarvex-keygen) takes its key pair from the header that klarvex-keycheck
+// generates from that file, named by KLARVEX_KEY_HEADER. Without it the
+// published DEMONSTRATION key pair below is used: anyone can forge signatures
+// with it.
 
 #ifndef KLARVEX_BUILTIN_KEY_H
 #define KLARVEX_BUILTIN_KEY_H
+
+#ifdef KLARVEX_KEY_HEADER
+#include KLARVEX_KEY_HEADER
+#else
 
 #include <cstdint>
 
@@ -20,4 +28,5 @@ inline constexpr std::uint8_t keyy[16] = {0xc3, 0xec, 0xd7, 0x28, 0x33, 0xb5, 0x
 
 }  // namespace klarvex
 
+#endif  // KLARVEX_KEY_HEADER
 #endif  // KLARVEX_BUILTIN_KEY_H

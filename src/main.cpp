@@ -21,6 +21,7 @@
 #include <ctime>
 
 #include "builtin_key.h"
+#include "cli.h"
 #include "ecc.h"
 #include "ecdsa.h"
 #include "nn.h"
@@ -201,11 +202,7 @@ int klarvex_main(int argc, char* argv[]) {
 
     auto* msg = static_cast<std::uint8_t*>(std::malloc(bin_len ? bin_len : 1));
     if (!msg) return fail(&log, NO_MEMORY, EXIT_NO_MEMORY);
-    // A pair that does not begin with a hex digit converts to nothing: its
-    // byte stays 0.
-    std::memset(msg, 0, bin_len);
-    for (std::size_t i = 0; i < bin_len; ++i)
-        std::sscanf(hex + 2 * i, "%2hhx", &msg[i]);
+    cli::message_from_hex(msg, hex, bin_len);
 
     std::uint32_t r[NUM_DIGITS];
     std::uint32_t s[NUM_DIGITS];

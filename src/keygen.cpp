@@ -1,0 +1,137 @@
+// klarvex-keygen KEYFILE
+//
+// Draws a private key d uniformly from [1, n-1] with getrandom(2), computes
+// Q = d*G and writes both to the new file KEYFILE (mode 0600; an existing
+// file is never replaced). Prints the public key x || y as 64 hex digits.
+//
+// Exit status: 0 written, 1 the key could not be drawn or written, 2 usage.
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "cli.h"
+#include "ecc.h"
+#include "nn.h"
+
+namespace {
+
+using namespace klarvex;
+
+constexpr int EXIT_WRITTEN = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr char USAGE[] = "=> usage: klarvex-keygen KEYFILE\n";
+
+// Fills buf from the kernel's generator, blocking until it is seeded.
+bool random_bytes(std::uint8_t* buf, std::size_t len) {
+    while (len > 0) {
+        ssize_t got = getrandom(buf, len, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        buf += got;
+        len -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+/*
+ * n is just below 2^126, so a draw of 126 random bits is almost always below
+ * n; rejecting 0 and every value from n up keeps d uniform on [1, n-1].
+ */
+bool draw_private_key(std::uint8_t d[cli::SCALAR_BYTES]) {
+    std::uint32_t n[NUM_DIGITS], k[NUM_DIGITS];
+    ecc_get_order(n);
+    bool ok;
+    do {
+        ok = random_bytes(d, cli::SCALAR_BYTES);
+        d[0] &= 0x3f;
+        NN_Decode(k, NUM_DIGITS, d, cli::SCALAR_BYTES);
+    } while (ok && (NN_Zero(k, NUM_DIGITS) || NN_Cmp(k, n, NUM_DIGITS) >= 0));
+    cli::wipe(k, sizeof k);
+    return ok;
+}
+
+bool write_all(int fd, const char* buf, std::size_t len) {
+    while (len > 0) {
+        ssize_t n = write(fd, buf, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        buf += n;
+        len -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Creates path, which must not exist yet, with mode 0600 and text as its
+// whole content. On failure nothing is left behind and the error is in errno.
+bool create_key_file(const char* path, const char* text, std::size_t len) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    // The umask may have taken bits away; an owner-only mode is what we want.
+    bool ok = fchmod(fd, 0600) == 0 && write_all(fd, text, len) && fsync(fd) == 0;
+    int err = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        unlink(path);
+        errno = err;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc != 2) {
+        std::fputs(USAGE, stderr);
+        return EXIT_USAGE;
+    }
+    const char* path = argv[1];
+
+    ecc_init();
+    cli::KeyPair kp;
+    if (!draw_private_key(kp.d)) {
+        std::fprintf(stderr, "=> cannot read the system's random generator: %s\n",
+                     std::strerror(errno));
+        return EXIT_FAILED;
+    }
+    cli::derive_public_key(&kp);
+
+    char text[cli::KEY_FILE_MAX];
+    std::size_t len = cli::format_key_file(text, kp);
+    bool written = create_key_file(path, text, len);
+    int err = errno;
+    cli::wipe(text, sizeof text);
+    cli::wipe(kp.d, sizeof kp.d);
+    if (!written) {
+        if (err == EEXIST)
+            std::fprintf(stderr, "=> %s already exists: not overwritten\n", path);
+        else
+            std::fprintf(stderr, "=> cannot create %s: %s\n", path, std::strerror(err));
+        return EXIT_FAILED;
+    }
+
+    char line[4 * cli::SCALAR_BYTES + 1];
+    cli::to_hex(line, kp.x, cli::SCALAR_BYTES);
+    cli::to_hex(line + 2 * cli::SCALAR_BYTES, kp.y, cli::SCALAR_BYTES);
+    line[sizeof line - 1] = '\n';
+    if (std::fwrite(line, 1, sizeof line, stdout) != sizeof line || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "=> %s written, but the public key could not be printed\n", path);
+        return EXIT_FAILED;
+    }
+    return EXIT_WRITTEN;
+}
