@@ -99,6 +99,10 @@ TEST(VerifyTool, AcceptsWhatKlarvexSigns) {
     std::string sig = sign(dir, "616263");
     expect_refused(verify(dir, {"616264", sig}), 1, "does not match", "changed message");
     expect_refused(verify(dir, {"61626300", sig}), 1, "does not match", "longer message");
+
+    Result full = test::run(dir, KLARVEX_VERIFY_PATH, {"616263", sig}, "/dev/full");
+    EXPECT_EQ(full.status, 3);
+    EXPECT_EQ(full.err, "=> cannot write the result\n");
 }
 
 TEST(VerifyTool, NamesTheReasonOfEachVerdict) {
