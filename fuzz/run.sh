@@ -19,6 +19,8 @@ for target in nn sha1 verify tool; do
     mkdir -p "$corpus"
     cp fuzz/corpus/$target/* "$corpus/"
     log=$run/$target.log
+    : >"$log"
+    status=ok
     args=()
     if [ $target = tool ]; then
         # Once each, outside the corpus (they would slow every later run):
@@ -29,17 +31,13 @@ for target in nn sha1 verify tool; do
             head -c $len /dev/zero | tr '\0' 'a' >"$run/hex_$len"
             long+=("$run/hex_$len")
         done
-        if ! build/fuzz/fuzz/tool_fuzz "${long[@]}" >"$log" 2>&1; then
-            tail -n 40 "$log"
-            failed+=("tool (long messages)")
-        fi
+        build/fuzz/fuzz/tool_fuzz "${long[@]}" >>"$log" 2>&1 || status=FAILED
         args+=(-max_len=140000)
     fi
-    if build/fuzz/fuzz/${target}_fuzz "${args[@]}" -max_total_time="$seconds" -timeout=20 \
-        -print_final_stats=1 -artifact_prefix="$run/$target-" "$corpus" >>"$log" 2>&1; then
-        status=ok
-    else
+    build/fuzz/fuzz/${target}_fuzz "${args[@]}" -max_total_time="$seconds" -timeout=20 \
+        -print_final_stats=1 -artifact_prefix="$run/$target-" "$corpus" >>"$log" 2>&1 ||
         status=FAILED
+    if [ $status = FAILED ]; then
         failed+=("$target")
         tail -n 40 "$log"
     fi
@@ -48,7 +46,8 @@ for target in nn sha1 verify tool; do
         "$seconds" "${log#"$root"/}"
 done
 
+echo "fuzz: $((4 - ${#failed[@]})) passed, ${#failed[@]} failed"
 if ((${#failed[@]})); then
-    echo "fuzz: failed: ${failed[*]}"
+    echo "failed: ${failed[*]}"
     exit 1
 fi
