@@ -66,31 +66,34 @@ top_functions() {
             { printf "  %13s  %5.1f%%  %s\n", commas($1), 100 * $1 / all, $2 }'
 }
 
-# Counters are dumped and reset on entry to ecc_init and on return from each of
-# the three phases: parts 1 to 4 in run.out.1..4, the remainder in run.out.
-# (The few instructions of main between the calls go to the phase after them.)
+# Counters are dumped and reset on entry to main and to ecc_init and on return
+# from each of the three phases: parts 1 to 5 in run.out.1..5, the remainder in
+# run.out. (The few instructions of main between the calls go to the phase
+# after them.)
 rm -f "$out"/run.out*
 valgrind --tool=callgrind --callgrind-out-file="$out/run.out" \
-    --dump-before='klarvex::ecc_init()' --dump-after='klarvex::ecc_init()' \
+    --dump-before=main --dump-before='klarvex::ecc_init()' --dump-after='klarvex::ecc_init()' \
     --dump-after='klarvex::ecdsa_init(*' --dump-after='klarvex::ecdsa_sign(*' \
     "$bin" "$msg" >"$out/run.stdout" 2>"$out/run.log"
-for i in 1 2 3 4; do
+for i in 1 2 3 4 5; do
     [[ -f $out/run.out.$i ]] || { echo "callgrind.sh: no part $i; see $out/run.log" >&2; exit 1; }
 done
 
 echo "klarvex $msg -> $(cat "$out/run.stdout")"
 echo
 awk -v a="$(total "$out/run.out.1")" -v b="$(total "$out/run.out.2")" -v c="$(total "$out/run.out.3")" \
-    -v d="$(total "$out/run.out.4")" -v e="$(total "$out/run.out")" "$COMMAS"'
-    function row(what, n) { printf "%-42s %13s %6.1f%%\n", what, commas(n), 100 * n / all }
+    -v d="$(total "$out/run.out.4")" -v e="$(total "$out/run.out.5")" -v f="$(total "$out/run.out")" \
+    "$COMMAS"'
+    function row(what, n) { printf "%-44s %13s %6.1f%%\n", what, commas(n), 100 * n / all }
     BEGIN {
-        all = a + b + c + d + e
-        printf "%-42s %13s %7s\n", "phase", "instructions", "share"
-        row("start-up (everything before ecc_init)", a)
-        row("ecc_init", b)
-        row("ecdsa_init", c)
-        row("ecdsa_sign", d)
-        row("exit (printing the signature, clean-up)", e)
+        all = a + b + c + d + e + f
+        printf "%-44s %13s %7s\n", "phase", "instructions", "share"
+        row("start-up: loader and C++ runtime (to main)", a)
+        row("start-up: main up to ecc_init", b)
+        row("ecc_init", c)
+        row("ecdsa_init", d)
+        row("ecdsa_sign", e)
+        row("exit (printing the signature, clean-up)", f)
         row("whole run", all)
     }'
 
