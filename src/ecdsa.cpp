@@ -24,6 +24,21 @@ void wipe(void* p, std::size_t len) {
         *v++ = 0;
 }
 
+// Deeper than the stack frames of every callee of signing, in any build.
+constexpr std::size_t STACK_WIPE = 8192;
+
+/*
+ * The callees of signing (the HMAC rounds of the nonce generator, the
+ * inversion and the products mod n, the scalar multiplication) leave copies
+ * of the nonce, its inverse and the generator's key in their dead stack
+ * frames. Clearing an area this deep from a frame at their depth overwrites
+ * them.
+ */
+[[gnu::noinline]] void wipe_stack() {
+    std::uint8_t area[STACK_WIPE];
+    wipe(area, sizeof area);
+}
+
 // bits2int for a 126-bit order: the 160-bit string b shifted right by 34
 // bits, i.e. its leading 16 bytes shifted right by 2.
 void bits2int(std::uint32_t* a, const std::uint8_t b[SHA1_HASH_SIZE]) {
@@ -146,6 +161,7 @@ void ecdsa_sign(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, st
     wipe(x, sizeof x);
     wipe(t, sizeof t);
     wipe(&kG, sizeof kG);
+    wipe_stack();
 }
 
 int ecdsa_verify(const std::uint8_t* msg, std::uint16_t len, const std::uint32_t* r,
