@@ -486,6 +486,7 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
         std::vector<std::string> args;
         int status;  // -1: any
         Out out = Out::File;
+        bool no_dac_override = false;
     };
     // Each MESSAGE case is paired with a log or stdout case; the longest
     // comes first, as it takes the longest.
@@ -493,7 +494,7 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
         {{tool, longest, log}, 0},
         {{tool}, 1},
         {{tool, "", (dir / "logdir").string()}, 0},
-        {{tool, "6", (dir / "readonly.log").string()}, 0},
+        {{tool, "6", (dir / "readonly.log").string()}, 0, Out::File, true},
         {{tool, "616", (dir / "missing/log").string()}, 0},
         {{tool, "zzzz", "/dev/full"}, 0},
         {{tool, " 61", log}, 0},
@@ -535,6 +536,7 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
             args.insert(args.end(), set[i].args.begin(), set[i].args.end());
             Options opt;
             opt.out = set[i].out;
+            opt.no_dac_override = set[i].no_dac_override;
             opt.tag = std::to_string(i);
             opt.fd9 = (dir / ("valgrind" + opt.tag)).string();
             running.emplace(spawn_program(dir, args, opt).pid, i);
