@@ -17,38 +17,113 @@ std::uint32_t mask[8];
 
 constexpr std::uint32_t kOne[NUM_DIGITS] = {1, 0, 0, 0, 0};
 
-// Field operations modulo p. Inputs and outputs lie in [0, p].
-inline void f_mul(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
+using u32 = std::uint32_t;
+using u64 = std::uint64_t;
+__extension__ typedef unsigned __int128 u128;
+
+// p = 2^128 - 2^97 - 1 as a 128-bit word.
+constexpr u128 kP = (static_cast<u128>(0xFFFFFFFDFFFFFFFF) << 64) | 0xFFFFFFFFFFFFFFFF;
+
+// Digits 0..3 of a as one 128-bit word, and back with digit 4 = top.
+inline u128 ld128(const u32* a) {
+    const u64 lo = static_cast<u64>(a[1]) << 32 | a[0];
+    const u64 hi = static_cast<u64>(a[3]) << 32 | a[2];
+    return static_cast<u128>(hi) << 64 | lo;
+}
+inline void st128(u32* a, u128 v, u32 top) {
+    a[0] = static_cast<u32>(v);
+    a[1] = static_cast<u32>(v >> 32);
+    a[2] = static_cast<u32>(v >> 64);
+    a[3] = static_cast<u32>(v >> 96);
+    a[4] = top;
+}
+
+/* Field operations modulo p. Inputs and outputs lie in [0, p], digit 4 zero.
+ * Each computes exactly what the NN operation named beside it computes over
+ * NUM_DIGITS digits, on 128-bit words; an operand with a nonzero digit 4
+ * (never a field element) is handed to that NN operation itself. */
+
+inline void f_mul(u32* r, const u32* a, const u32* b) {
     NN_ModMultOpt(r, a, b, param.p, param.omega, NUM_DIGITS);
 }
-inline void f_sqr(std::uint32_t* r, const std::uint32_t* a) {
+inline void f_sqr(u32* r, const u32* a) {
     NN_ModSqrOpt(r, a, param.p, param.omega, NUM_DIGITS);
 }
-inline void f_add(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
-    NN_ModAdd(r, a, b, param.p, NUM_DIGITS);
+// NN_ModAdd: t = a + b, less p when t >= p.
+inline void f_add(u32* r, const u32* a, const u32* b) {
+    if ((a[4] | b[4]) != 0) {
+        NN_ModAdd(r, a, b, param.p, NUM_DIGITS);
+        return;
+    }
+    const u128 x = ld128(a);
+    u128 t = x + ld128(b);
+    u32 top = t < x;
+    if (top != 0 || t >= kP) {
+        top -= t < kP;
+        t -= kP;
+    }
+    st128(r, t, top);
 }
-inline void f_sub(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
-    NN_ModSub(r, a, b, param.p, NUM_DIGITS);
+// NN_ModSub: t = a - b mod 2^160, plus p (mod 2^160) when it borrowed.
+inline void f_sub(u32* r, const u32* a, const u32* b) {
+    if ((a[4] | b[4]) != 0) {
+        NN_ModSub(r, a, b, param.p, NUM_DIGITS);
+        return;
+    }
+    const u128 x = ld128(a), y = ld128(b);
+    u128 t = x - y;
+    u32 top = 0;
+    if (x < y) {
+        const u128 u = t + kP;
+        top = u < t ? 0 : 0xFFFFFFFF;
+        t = u;
+    }
+    st128(r, t, top);
 }
-// r = 2^s * a for s = 1..3: the shift carries into digit 4, the reduction
-// subtracts p at most 2^s - 1 times.
-inline void f_shl(std::uint32_t* r, const std::uint32_t* a, std::uint8_t s) {
-    NN_LShift(r, a, s, NUM_DIGITS);
-    NN_ModSmall(r, param.p, NUM_DIGITS);
+/* r = 2^s * a for s = 1..3: NN_LShift, then NN_ModSmall subtracts p while the
+ * value v exceeds p. That leaves 0 for v = 0 and otherwise the value in
+ * [1, p] congruent to v. With v = h*2^128 + l, h < 8, the sum l + h*omega is
+ * congruent, positive for v != 0 and below 2p: one subtraction at most. */
+inline void f_shl(u32* r, const u32* a, std::uint8_t s) {
+    assert(s >= 1 && s <= 3);
+    if (a[4] != 0) {
+        NN_LShift(r, a, s, NUM_DIGITS);
+        NN_ModSmall(r, param.p, NUM_DIGITS);
+        return;
+    }
+    const u128 x = ld128(a);
+    const u128 h = x >> (128 - s);
+    const u128 f = h << 97 | h;  // h*omega
+    u128 t = (x << s) + f;
+    if (t < f || t > kP) t -= kP;
+    st128(r, t, 0);
 }
 // r = a / 2: (a + p) / 2 for odd a, the sum carrying into digit 4.
-inline void f_half(std::uint32_t* r, const std::uint32_t* a) {
-    if (a[0] & 1) {
-        NN_Add(r, a, param.p, NUM_DIGITS);
-        NN_RShift(r, r, 1, NUM_DIGITS);
-    } else {
-        NN_RShift(r, a, 1, NUM_DIGITS);
+inline void f_half(u32* r, const u32* a) {
+    if (a[4] != 0) {
+        if (a[0] & 1) {
+            NN_Add(r, a, param.p, NUM_DIGITS);
+            NN_RShift(r, r, 1, NUM_DIGITS);
+        } else {
+            NN_RShift(r, a, 1, NUM_DIGITS);
+        }
+        return;
     }
+    u128 x = ld128(a);
+    if (x & 1) {
+        const u128 t = x + kP;
+        x = (t >> 1) | static_cast<u128>(t < x) << 127;
+    } else {
+        x >>= 1;
+    }
+    st128(r, x, 0);
 }
 // A field element is zero when it is 0 or p: the multiplications and the
 // small multiples may leave p, and a coordinate given as p is zero as well.
-inline bool f_iszero(const std::uint32_t* a) {
-    return NN_Zero(a, NUM_DIGITS) || NN_Equal(a, param.p, NUM_DIGITS);
+inline bool f_iszero(const u32* a) {
+    if (a[4] != 0) return false;
+    const u128 x = ld128(a);
+    return x == 0 || x == kP;
 }
 
 void p_clear(Point* P) {
