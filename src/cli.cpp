@@ -46,8 +46,25 @@ void message_from_hex(std::uint8_t* msg, const char* hex, std::size_t len) {
     // A pair that does not begin with a hex digit converts to nothing: its
     // byte stays 0.
     std::memset(msg, 0, len);
-    for (std::size_t i = 0; i < len; ++i)
-        std::sscanf(hex + 2 * i, "%2hhx", &msg[i]);
+    /*
+     * Each pair is converted with "%2hhx" at its own position: leading white
+     * space is skipped, then at most two characters are read. sscanf measures
+     * the whole rest of its input on every call, so converting in place would
+     * cost time quadratic in the length; instead each conversion gets a short
+     * copy of the text from the first non-blank character on, which it reads
+     * the same way. `next` is that character for the current pair; white space
+     * is skipped once for all pairs that share it.
+     */
+    const char* next = hex;
+    for (std::size_t i = 0; i < len; ++i) {
+        if (next < hex + 2 * i) next = hex + 2 * i;
+        while (*next == ' ' || (*next >= '\t' && *next <= '\r'))
+            ++next;
+        char window[8] = {};
+        for (std::size_t j = 0; j + 1 < sizeof window && next[j]; ++j)
+            window[j] = next[j];
+        std::sscanf(window, "%2hhx", &msg[i]);
+    }
 }
 
 bool parse_hex(std::uint8_t* out, std::size_t len, const char* text) {

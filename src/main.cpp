@@ -84,8 +84,12 @@ void log_puts(Log* log, const char* text) {
 // Opens the log and sizes its record for MESSAGE. false: no memory for the
 // record (the log is closed again).
 bool log_open(Log* log, const char* path, const char* message) {
-    log->fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // O_NONBLOCK: a FIFO with no reader fails to open (no log) instead of
+    // blocking the run forever. The record is then written blocking.
+    log->fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (log->fd < 0) return true;
+    int flags = fcntl(log->fd, F_GETFL);
+    if (flags >= 0) fcntl(log->fd, F_SETFL, flags & ~O_NONBLOCK);
     std::size_t cap = LOG_SLACK;
     for (const char* c = message; *c; ++c)
         cap += must_escape(static_cast<unsigned char>(*c)) ? 4 : 1;

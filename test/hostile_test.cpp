@@ -277,6 +277,8 @@ TEST(Hostile, LongestArgumentIsSignedWhole) {
 TEST(Hostile, UnusableLogIsSkipped) {
     TempDir dir;
     fs::create_directory(dir / "logdir");
+    fs::path fifo = dir / "fifo.log";  // no reader: opening it must not block the run
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     fs::path readonly = dir / "readonly.log";
     std::ofstream(readonly) << "kept\n";
     fs::permissions(readonly,
@@ -284,7 +286,7 @@ TEST(Hostile, UnusableLogIsSkipped) {
     const std::vector<std::uint8_t> abc = {'a', 'b', 'c'};
 
     for (std::string log : {(dir / "logdir").string(), (dir / "missing/dir/log").string(),
-                            std::string("/dev/full")}) {
+                            fifo.string(), std::string("/dev/full")}) {
         Result r = run(dir, {"616263", log});
         EXPECT_EQ(r.status, 0) << log;
         EXPECT_EQ(r.err, "") << log;
