@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "field_inline.h"
+
 namespace klarvex {
 
 namespace {
@@ -17,37 +19,23 @@ std::uint32_t mask[8];
 
 constexpr std::uint32_t kOne[NUM_DIGITS] = {1, 0, 0, 0, 0};
 
+using field::kP;
+using field::ld128;
+using field::st128;
+using field::u128;
 using u32 = std::uint32_t;
-using u64 = std::uint64_t;
-__extension__ typedef unsigned __int128 u128;
-
-// p = 2^128 - 2^97 - 1 as a 128-bit word.
-constexpr u128 kP = (static_cast<u128>(0xFFFFFFFDFFFFFFFF) << 64) | 0xFFFFFFFFFFFFFFFF;
-
-// Digits 0..3 of a as one 128-bit word, and back with digit 4 = top.
-inline u128 ld128(const u32* a) {
-    const u64 lo = static_cast<u64>(a[1]) << 32 | a[0];
-    const u64 hi = static_cast<u64>(a[3]) << 32 | a[2];
-    return static_cast<u128>(hi) << 64 | lo;
-}
-inline void st128(u32* a, u128 v, u32 top) {
-    a[0] = static_cast<u32>(v);
-    a[1] = static_cast<u32>(v >> 32);
-    a[2] = static_cast<u32>(v >> 64);
-    a[3] = static_cast<u32>(v >> 96);
-    a[4] = top;
-}
 
 /* Field operations modulo p. Inputs and outputs lie in [0, p], digit 4 zero.
  * Each computes exactly what the NN operation named beside it computes over
  * NUM_DIGITS digits, on 128-bit words; an operand with a nonzero digit 4
  * (never a field element) is handed to that NN operation itself. */
 
+// NN_ModMultOpt and NN_ModSqrOpt modulo p with omega.
 inline void f_mul(u32* r, const u32* a, const u32* b) {
-    NN_ModMultOpt(r, a, b, param.p, param.omega, NUM_DIGITS);
+    field::fp_mul(r, a, b);
 }
 inline void f_sqr(u32* r, const u32* a) {
-    NN_ModSqrOpt(r, a, param.p, param.omega, NUM_DIGITS);
+    field::fp_sqr(r, a);
 }
 // NN_ModAdd: t = a + b, less p when t >= p.
 inline void f_add(u32* r, const u32* a, const u32* b) {

@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "field_inline.h"
 #include "secp128r2.h"
 
 namespace klarvex {
@@ -13,7 +14,6 @@ namespace {
 
 using u32 = std::uint32_t;
 using u64 = std::uint64_t;
-__extension__ typedef unsigned __int128 u128;
 
 constexpr u32 kDigitMax = 0xFFFFFFFF;
 
@@ -460,96 +460,13 @@ void fold_reduce(u32* a, u32* c, const u32* d, const u32* omega, std::uint8_t di
     NN_Assign(a, c, digits);
 }
 
-// The same reduction for the one modulus in use, p = 2^128 - 2^97 - 1 with
-// omega = 2^97 + 1, on 64-bit limbs. Its result is fully determined by the
-// product c: each fold pass of c >= 2^128 leaves at least omega, so the loop
-// above yields 0 for c = 0 and otherwise the value in [1, p] congruent to c
-// (p for a nonzero multiple of p). reduce_p128 computes that value directly.
-
-constexpr u64 kP128Lo = 0xFFFFFFFFFFFFFFFF;
-constexpr u64 kP128Hi = 0xFFFFFFFDFFFFFFFF;
-constexpr u128 kP128 = static_cast<u128>(kP128Hi) << 64 | kP128Lo;
-constexpr u128 kOmega128 = (static_cast<u128>(1) << 97) + 1;
-
-inline u64 load64(const u32* a) {
-    return static_cast<u64>(a[1]) << 32 | a[0];
-}
-
-// The fast path applies to p of secp128r2 in NUM_DIGITS digits. Only digit 3
-// of omega is ever read, and the modulus then has to be 2^128 - omega.
+// The fold loop above, for the one modulus in use, is done by fp_mul and
+// fp_sqr on 64-bit limbs. They apply to p of secp128r2 in NUM_DIGITS digits;
+// only digit 3 of omega is ever read, and the modulus then has to be
+// 2^128 - omega.
 inline bool is_p128(const u32* d, const u32* omega, std::uint8_t digits) {
     return digits == NUM_DIGITS && omega[3] == 2 && d[0] == 0xFFFFFFFF && d[1] == 0xFFFFFFFF &&
            d[2] == 0xFFFFFFFF && d[3] == 0xFFFFFFFD && d[4] == 0;
-}
-
-// c[0..4) = (a1*2^64 + a0) * (b1*2^64 + b0)
-inline void mul_128(u64* c, u64 a0, u64 a1, u64 b0, u64 b1) {
-    const u128 t00 = static_cast<u128>(a0) * b0;
-    const u128 t01 = static_cast<u128>(a0) * b1;
-    const u128 t10 = static_cast<u128>(a1) * b0;
-    const u128 t11 = static_cast<u128>(a1) * b1;
-    const u128 m = (t00 >> 64) + static_cast<u64>(t01) + static_cast<u64>(t10);
-    const u128 h = (m >> 64) + (t01 >> 64) + (t10 >> 64) + static_cast<u64>(t11);
-    c[0] = static_cast<u64>(t00);
-    c[1] = static_cast<u64>(m);
-    c[2] = static_cast<u64>(h);
-    c[3] = static_cast<u64>((h >> 64) + (t11 >> 64));
-}
-
-// c[0..4) = (a1*2^64 + a0)^2
-inline void sqr_128(u64* c, u64 a0, u64 a1) {
-    const u128 t00 = static_cast<u128>(a0) * a0;
-    const u128 t01 = static_cast<u128>(a0) * a1;
-    const u128 t11 = static_cast<u128>(a1) * a1;
-    // 2*t01 = d2*2^128 + d
-    const u128 d = t01 << 1;
-    const u64 d2 = static_cast<u64>(t01 >> 127);
-    const u128 m = (t00 >> 64) + static_cast<u64>(d);
-    const u128 h = (m >> 64) + (d >> 64) + static_cast<u64>(t11);
-    c[0] = static_cast<u64>(t00);
-    c[1] = static_cast<u64>(m);
-    c[2] = static_cast<u64>(h);
-    c[3] = static_cast<u64>((h >> 64) + (t11 >> 64) + d2);
-}
-
-// The value in [0, p] congruent to c = c3*2^192 + c2*2^128 + c1*2^64 + c0 mod
-// p, 0 only for c = 0. With 2^128 = 2^97 + 1 and 2^192 = 2^99 + 2^64 + 2^33 + 4
-// (mod p), and the parts of c2*2^97 and c3*2^99 at or above 2^128 folded once
-// more, c is congruent to
-//   S = c0 + c2 + (c2 >> 31) + 4*c3 + (c3 >> 29) + c3*2^33 + (c1 + c3)*2^64 + k*2^97,
-//   k = (c2 mod 2^31) + (c2 >> 31) + 4*(c3 mod 2^29) + (c3 >> 29) < 2^36,
-// a sum of nonnegative terms below 2^134 that is 0 only for c = 0. Folding
-// its top bits once more leaves a value in [1, 2^128) for c != 0, one
-// conditional subtraction away from [1, p].
-inline u128 reduce_p128(const u64* c) {
-    const u64 c2h = c[2] >> 31, c3h = c[3] >> 29;
-    const u128 a = static_cast<u128>(c[0]) + c[2] + c2h + (static_cast<u128>(c[3]) << 2) + c3h +
-                   (static_cast<u128>(c[3]) << 33);
-    const u128 b = static_cast<u128>(c[1]) + c[3];
-    const u64 k = (c[2] & 0x7FFFFFFF) + c2h + ((c[3] & 0x1FFFFFFF) << 2) + c3h;
-
-    // S = top*2^128 + s
-    u128 s = a + (b << 64);
-    u64 top = static_cast<u64>(b >> 64) + (s < a);
-    const u128 kl = static_cast<u128>(k) << 97;
-    s += kl;
-    top += (s < kl) + (k >> 31);
-
-    // S = s + top*omega, top < 2^6; a carry out leaves s below 2^104.
-    const u128 f = static_cast<u128>(top) << 97 | top;
-    s += f;
-    if (s < f) s += kOmega128;
-    if (s > kP128) s -= kP128;
-    return s;
-}
-
-// a[0..5) = s
-inline void store_p128(u32* a, u128 s) {
-    a[0] = static_cast<u32>(s);
-    a[1] = static_cast<u32>(s >> 32);
-    a[2] = static_cast<u32>(s >> 64);
-    a[3] = static_cast<u32>(s >> 96);
-    a[4] = 0;
 }
 
 }  // namespace
@@ -558,9 +475,7 @@ void NN_ModMultOpt(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t
                    const std::uint32_t* d, const std::uint32_t* omega, std::uint8_t digits) {
     assert(digits >= KEY_DIGITS && digits <= 2 * NUM_DIGITS);
     if (is_p128(d, omega, digits)) {
-        u64 t[4];
-        mul_128(t, load64(b), load64(b + 2), load64(c), load64(c + 2));
-        store_p128(a, reduce_p128(t));
+        field::fp_mul(a, b, c);
         return;
     }
     u32 t[2 * NUM_DIGITS] = {};
@@ -572,9 +487,7 @@ void NN_ModSqrOpt(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t*
                   const std::uint32_t* omega, std::uint8_t digits) {
     assert(digits >= KEY_DIGITS && digits <= 2 * NUM_DIGITS);
     if (is_p128(d, omega, digits)) {
-        u64 t[4];
-        sqr_128(t, load64(b), load64(b + 2));
-        store_p128(a, reduce_p128(t));
+        field::fp_sqr(a, b);
         return;
     }
     u32 t[2 * NUM_DIGITS] = {};
