@@ -359,9 +359,80 @@ void NN_ModExp(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c,
     NN_Assign(a, t, dDigits);
 }
 
+namespace {
+
+using field::u128;
+
+// q = a / b, r = a mod b for b != 0. Quotients of 1 to 3, the common ones in
+// Euclid's algorithm, come by subtraction.
+inline void divmod128(u128 a, u128 b, u128* q, u128* r) {
+    u128 t = a;
+    for (unsigned i = 0; i < 4; ++i) {
+        if (t < b) {
+            *q = i;
+            *r = t;
+            return;
+        }
+        t -= b;
+    }
+    if ((a >> 64) == 0) {
+        const auto x = static_cast<u64>(a), y = static_cast<u64>(b);
+        *q = x / y;
+        *r = x % y;
+        return;
+    }
+    *q = a / b;
+    *r = a - *q * b;
+}
+
+/*
+ * NN_ModInv over NUM_DIGITS digits for x and m below 2^128: the same steps
+ * on 128-bit words, with the same result for every input. The coefficient
+ * magnitudes never exceed m (|s_i| <= m / r_(i-1) in the extended Euclidean
+ * algorithm), so nothing wraps; should a sum or product ever not fit, false
+ * is returned and the caller runs the digit version instead.
+ */
+bool mod_inv128(u32* a, const u32* x, const u32* mod) {
+    const u128 m = field::ld128(mod);
+    u128 c_old = 1, c_new = 0, r_old = field::ld128(x), r_new = m;
+    bool negative = false;
+    while (r_new != 0) {
+        // q = r_old / r_new, r = r_old mod r_new; c = c_old + q*c_new
+        u128 q, r, c;
+        divmod128(r_old, r_new, &q, &r);
+        if (q == 1) {
+            c = c_old + c_new;
+            if (c < c_old) return false;
+        } else {
+            u128 w;
+            if ((q >> 64) == 0 && (c_new >> 64) == 0) {
+                w = static_cast<u128>(static_cast<u64>(q)) * static_cast<u64>(c_new);
+            } else if (__builtin_mul_overflow(q, c_new, &w)) {
+                return false;
+            }
+            c = c_old + w;
+            if (c < w) return false;
+        }
+        c_old = c_new;
+        c_new = c;
+        r_old = r_new;
+        r_new = r;
+        negative = !negative;
+    }
+    // m - c_old over NUM_DIGITS digits when negative
+    const u128 out = negative ? m - c_old : c_old;
+    field::st128(a, out, negative && m < c_old ? 0xFFFFFFFF : 0);
+    return true;
+}
+
+}  // namespace
+
 void NN_ModInv(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c,
                std::uint8_t digits) {
     assert(digits >= 1 && digits <= NUM_DIGITS);
+    if (digits == NUM_DIGITS && b[4] == 0 && c[4] == 0 && mod_inv128(a, b, c)) {
+        return;
+    }
     // Extended Euclid on (b, c), tracking only the coefficients of b. Their
     // signs alternate, so magnitudes are kept and the sign of the last one
     // is the parity of the step count.
