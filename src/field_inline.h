@@ -13,7 +13,9 @@
 #ifndef KLARVEX_FIELD_INLINE_H
 #define KLARVEX_FIELD_INLINE_H
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "nn.h"
 
@@ -26,17 +28,33 @@ __extension__ typedef unsigned __int128 u128;
 // p = 2^128 - 2^97 - 1
 inline constexpr u128 kP = (static_cast<u128>(0xFFFFFFFDFFFFFFFF) << 64) | 0xFFFFFFFFFFFFFFFF;
 
+// Digits 2*i and 2*i + 1 of a as one 64-bit word (one load on a
+// little-endian machine), and back.
+inline u64 ld64(const u32* a) {
+    if constexpr (std::endian::native == std::endian::little) {
+        u64 v;
+        std::memcpy(&v, a, sizeof v);
+        return v;
+    } else {
+        return static_cast<u64>(a[1]) << 32 | a[0];
+    }
+}
+inline void st64(u32* a, u64 v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(a, &v, sizeof v);
+    } else {
+        a[0] = static_cast<u32>(v);
+        a[1] = static_cast<u32>(v >> 32);
+    }
+}
+
 // Digits 0..3 of a as one 128-bit word, and back with digit 4 = top.
 inline u128 ld128(const u32* a) {
-    const u64 lo = static_cast<u64>(a[1]) << 32 | a[0];
-    const u64 hi = static_cast<u64>(a[3]) << 32 | a[2];
-    return static_cast<u128>(hi) << 64 | lo;
+    return static_cast<u128>(ld64(a + 2)) << 64 | ld64(a);
 }
 inline void st128(u32* a, u128 v, u32 top) {
-    a[0] = static_cast<u32>(v);
-    a[1] = static_cast<u32>(v >> 32);
-    a[2] = static_cast<u32>(v >> 64);
-    a[3] = static_cast<u32>(v >> 96);
+    st64(a, static_cast<u64>(v));
+    st64(a + 2, static_cast<u64>(v >> 64));
     a[4] = top;
 }
 
@@ -71,8 +89,7 @@ inline void st128(u32* a, u128 v, u32 top) {
 // fp_mul: r = a*b mod p in [0, p] from digits 0..3 of a and b; r gets
 // NUM_DIGITS digits. r MAY equal a and/or b.
 [[gnu::always_inline]] inline void fp_mul(u32* r, const u32* a, const u32* b) {
-    const u64 a0 = static_cast<u64>(a[1]) << 32 | a[0], a1 = static_cast<u64>(a[3]) << 32 | a[2];
-    const u64 b0 = static_cast<u64>(b[1]) << 32 | b[0], b1 = static_cast<u64>(b[3]) << 32 | b[2];
+    const u64 a0 = ld64(a), a1 = ld64(a + 2), b0 = ld64(b), b1 = ld64(b + 2);
     const u128 t00 = static_cast<u128>(a0) * b0;
     const u128 t01 = static_cast<u128>(a0) * b1;
     const u128 t10 = static_cast<u128>(a1) * b0;
@@ -87,7 +104,7 @@ inline void st128(u32* a, u128 v, u32 top) {
 
 // fp_sqr: r = a^2 mod p in [0, p], as fp_mul(r, a, a).
 [[gnu::always_inline]] inline void fp_sqr(u32* r, const u32* a) {
-    const u64 a0 = static_cast<u64>(a[1]) << 32 | a[0], a1 = static_cast<u64>(a[3]) << 32 | a[2];
+    const u64 a0 = ld64(a), a1 = ld64(a + 2);
     const u128 t00 = static_cast<u128>(a0) * a0;
     const u128 t01 = static_cast<u128>(a0) * a1;
     const u128 t11 = static_cast<u128>(a1) * a1;
