@@ -11,7 +11,6 @@
 
 #include <openssl/err.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "ecc.h"
+#include "support/curve.h"
 #include "support/random.h"
 
 namespace klarvex {
@@ -28,14 +28,11 @@ namespace {
 
 using test::Bn;
 using test::EcPoint;
-
-#ifdef NDEBUG
-constexpr int kScale = 5;
-#else
-constexpr int kScale = 1;
-#endif
-
-using Num = std::array<std::uint32_t, NUM_DIGITS>;
+using test::kScale;
+using test::num;
+using test::Num;
+using test::random_below_n;
+using test::random_fe;
 
 class Oracle {
   public:
@@ -162,23 +159,6 @@ class Oracle {
         }
     }
 
-    static Num random_below_n(test::Rng& rng) {
-        Num n;
-        ecc_get_order(n.data());
-        for (;;) {
-            Num k{rng.u32(), rng.u32(), rng.u32(), rng.u32() & 0x3FFFFFFF, 0};
-            if (NN_Cmp(k.data(), n.data(), NUM_DIGITS) < 0) return k;
-        }
-    }
-
-    Num random_fe(test::Rng& rng) const {  // in [1, p - 1]
-        for (;;) {
-            Num z{rng.u32(), rng.u32(), rng.u32(), rng.u32(), 0};
-            Bn zb = test::to_bn(z.data(), NUM_DIGITS);
-            if (!BN_is_zero(zb.get()) && BN_cmp(zb.get(), p_.get()) < 0) return z;
-        }
-    }
-
     // Z values with digit 0 equal to 1 (not 1 all the same), small or large.
     Num edge_z(test::Rng& rng) const {
         static const Num edges[] = {
@@ -203,10 +183,6 @@ class Oracle {
     test::BnCtx ctx_;
     Bn p_, n_, card_;
 };
-
-Num num(std::uint64_t v) {
-    return {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32)};
-}
 
 // Scalars that stress the window edges and the group order: small values,
 // single and full nibbles in every position, multiples of n near 2^128 and
@@ -264,28 +240,35 @@ void report(const char* what, int count) {
     ::testing::Test::RecordProperty(what, count);
 }
 
-TEST(EccOpenSsl, WinMulBase) {
-    test::Rng rng(41);
-    const Oracle o;
-    const EC_POINT* G = EC_GROUP_get0_generator(o.group());
+// mul(&r, k) against OpenSSL's k*q for `random` scalars below n, `wide` odd
+// ones of five random digits, and the adversarial ones; returns the count.
+template <class Mul>
+int check_mul(const Oracle& o, test::Rng& rng, const EC_POINT* q,
+              const std::vector<Num>& adversarial, int random, int wide, const std::string& where,
+              Mul mul) {
     int count = 0;
     auto check = [&](const Num& k) {
         Point r;
-        ecc_win_mul_base(&r, k.data());
-        EcPoint want = o.mul(G, k);
-        EXPECT_TRUE(o.same(r, want.get())) << "k = " << hex(k);
+        mul(&r, k);
+        EcPoint want = o.mul(q, k);
+        EXPECT_TRUE(o.same(r, want.get())) << where << "k = " << hex(k);
         ++count;
     };
-    for (int i = 0; i < 300 * kScale; ++i)
-        check(Oracle::random_below_n(rng));
-    for (int i = 0; i < 60 * kScale; ++i) {
-        Num k = Oracle::random_below_n(rng);
-        k[3] = rng.u32();
-        k[4] = rng.u32() | 1;
+    for (int i = 0; i < random; ++i)
+        check(random_below_n(rng));
+    for (int i = 0; i < wide; ++i)
+        check(Num{rng.u32(), rng.u32(), rng.u32(), rng.u32(), rng.u32() | 1});
+    for (const Num& k : adversarial)
         check(k);
-    }
-    for (const Num& k : adversarial_scalars())
-        check(k);
+    return count;
+}
+
+TEST(EccOpenSsl, WinMulBase) {
+    test::Rng rng(41);
+    const Oracle o;
+    const int count =
+        check_mul(o, rng, EC_GROUP_get0_generator(o.group()), adversarial_scalars(), 300 * kScale,
+                  60 * kScale, "", [](Point* r, const Num& k) { ecc_win_mul_base(r, k.data()); });
     report("ecc_win_mul_base", count);
 }
 
@@ -303,21 +286,9 @@ TEST(EccOpenSsl, WinMulOverTables) {
             EcPoint want = o.mul(q.get(), num(j));
             EXPECT_TRUE(o.same(table[j - 1], want.get())) << "entry " << j;
         }
-        auto check = [&](const Num& k) {
-            Point r;
-            ecc_win_mul(&r, k.data(), table);
-            EcPoint want = o.mul(q.get(), k);
-            EXPECT_TRUE(o.same(r, want.get())) << "point " << pt << ", k = " << hex(k);
-            ++count;
-        };
-        for (int i = 0; i < 20 * kScale; ++i)
-            check(Oracle::random_below_n(rng));
-        for (int i = 0; i < 5 * kScale; ++i) {
-            Num k{rng.u32(), rng.u32(), rng.u32(), rng.u32(), rng.u32() | 1};
-            check(k);
-        }
-        for (const Num& k : adversarial)
-            check(k);
+        count += check_mul(o, rng, q.get(), adversarial, 20 * kScale, 5 * kScale,
+                           "point " + std::to_string(pt) + ", ",
+                           [&](Point* r, const Num& k) { ecc_win_mul(r, k.data(), table); });
     }
     report("ecc_win_mul", count);
 }
@@ -332,21 +303,9 @@ TEST(EccOpenSsl, MulDoubleAndAdd) {
                     : pt % 2 ? o.random_any(rng)
                              : o.random_subgroup(rng);
         const Point P = o.to(q.get());
-        auto check = [&](const Num& k) {
-            Point r;
-            ecc_mul(&r, &P, k.data());
-            EcPoint want = o.mul(q.get(), k);
-            EXPECT_TRUE(o.same(r, want.get())) << "point " << pt << ", k = " << hex(k);
-            ++count;
-        };
-        for (int i = 0; i < 30 * kScale; ++i)
-            check(Oracle::random_below_n(rng));
-        for (int i = 0; i < 5 * kScale; ++i) {
-            Num k{rng.u32(), rng.u32(), rng.u32(), rng.u32(), rng.u32() | 1};
-            check(k);
-        }
-        for (const Num& k : adversarial)
-            check(k);
+        count += check_mul(o, rng, q.get(), adversarial, 30 * kScale, 5 * kScale,
+                           "point " + std::to_string(pt) + ", ",
+                           [&](Point* r, const Num& k) { ecc_mul(r, &P, k.data()); });
     }
     report("ecc_mul", count);
 }
@@ -420,11 +379,11 @@ TEST(EccOpenSsl, ProjectiveAddition) {
         const Point P1 = o.to(a), P2 = o.to(b.get());
         // Z = 1, random Z, or (for equal points half the time) the same Z.
         const int mode = static_cast<int>(rng.below(4));
-        const Num Z1 = mode == 0 ? one : i % 8 == 7 ? o.edge_z(rng) : o.random_fe(rng);
+        const Num Z1 = mode == 0 ? one : i % 8 == 7 ? o.edge_z(rng) : random_fe(rng);
         const Num Z2 = mode == 1    ? one
                        : mode == 3  ? Z1
                        : i % 8 == 5 ? o.edge_z(rng)
-                                    : o.random_fe(rng);
+                                    : random_fe(rng);
         const Point J1 = o.scale(P1, Z1), J2 = o.scale(P2, Z2);
         Point r;
         Num Z3;
@@ -434,7 +393,7 @@ TEST(EccOpenSsl, ProjectiveAddition) {
     }
     for (int i = 0; i < 10 * kScale; ++i, count += 2) {  // Z = 0 on either side
         const EC_POINT* a = pool.pts[rng.below(pool.pts.size())].get();
-        const Num Z = o.random_fe(rng);
+        const Num Z = random_fe(rng);
         const Point J = o.scale(o.to(a), Z), junk = o.to(pool.pts[0].get());
         const Num zero{};
         Point r;
@@ -455,7 +414,7 @@ TEST(EccOpenSsl, Doubling) {
     int dbl_count = 0, mdbl_count = 0;
     for (int i = 0; i < 100 * kScale; ++i) {
         const EC_POINT* q = pool.pts[rng.below(pool.pts.size())].get();
-        const Num Z = i % 5 == 0 ? one : i % 5 == 1 ? o.edge_z(rng) : o.random_fe(rng);
+        const Num Z = i % 5 == 0 ? one : i % 5 == 1 ? o.edge_z(rng) : random_fe(rng);
         const Point J = o.scale(o.to(q), Z);
 
         Point r;

@@ -4,38 +4,33 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "ecc.h"
+#include "support/curve.h"
 #include "support/random.h"
 
 namespace klarvex {
 namespace {
 
-#ifdef NDEBUG
-constexpr int kScale = 5;
-#else
-constexpr int kScale = 1;
-#endif
-
-using Num = std::array<std::uint32_t, NUM_DIGITS>;
+using test::kScale;
+using test::mul_base;
+using test::num;
+using test::Num;
+using test::random_below_n;
+using test::random_fe;
 
 struct Jac {
     Point P;
     Num Z;
 };
 
+// The curve parameters, with the module initialised.
 const CurveParams& curve() {
-    static const CurveParams c = [] {
-        CurveParams t{};
-        get_curve_param(&t);
-        ecc_init();
-        return t;
-    }();
+    static const CurveParams& c = (ecc_init(), test::curve_params());
     return c;
 }
 const std::uint32_t* prime() {
@@ -52,10 +47,6 @@ Num hex(std::string_view s) {
         r[bit / 32] |= v << (bit % 32);
     }
     return r;
-}
-
-Num num(std::uint64_t v) {
-    return {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32)};
 }
 
 // a mod p for a field element in [0, p].
@@ -111,25 +102,6 @@ Point neg(const Point& a) {
     return r;
 }
 
-Num random_fe(test::Rng& rng) {  // in [1, p - 1]
-    for (;;) {
-        Num r{rng.u32(), rng.u32(), rng.u32(), rng.u32(), 0};
-        if (NN_Cmp(r.data(), prime(), NUM_DIGITS) < 0 && r != Num{}) return r;
-    }
-}
-
-Num random_scalar(test::Rng& rng) {  // in [0, n)
-    for (;;) {
-        Num k{rng.u32(), rng.u32(), rng.u32(), rng.u32() & 0x3FFFFFFF, 0};
-        if (NN_Cmp(k.data(), curve().order, NUM_DIGITS) < 0) return k;
-    }
-}
-
-Point mul_base(const Num& k) {
-    Point r;
-    ecc_win_mul_base(&r, k.data());
-    return r;
-}
 Point mul_plain(const Point& a, const Num& k) {
     Point r;
     ecc_mul(&r, &a, k.data());
@@ -263,7 +235,7 @@ TEST(EccDouble, RepeatedDoubling) {
 
     // m passes = m single doublings, coordinate by coordinate mod p.
     for (int i = 0; i < 4 * kScale; ++i) {
-        const Point P = mul_base(random_scalar(rng));
+        const Point P = mul_base(random_below_n(rng));
         for (int m = 1; m <= 8; ++m) {
             const Jac start = i == 0 ? Jac{P, kOne} : jac(P, random_fe(rng));
             Jac multi = start, single = start;
@@ -295,7 +267,7 @@ TEST(EccAdd, AffineEdgeCases) {
     EXPECT_TRUE(same(add(G, mul_base(num(2))), mul_base(num(3))));
     EXPECT_TRUE(same(add(G, G), affine(dbl(Jac{G, kOne}))));
 
-    const Point P = mul_base(random_scalar(rng));
+    const Point P = mul_base(random_below_n(rng));
     EXPECT_TRUE(exact(add(P, O), P));
     EXPECT_TRUE(exact(add(O, P), P));  // (0, 0) first is infinity too
     EXPECT_TRUE(exact(add(O, O), O));
@@ -307,7 +279,7 @@ TEST(EccAdd, AffineEdgeCases) {
 
     // Commutative, and (P + Q) - Q = P.
     for (int i = 0; i < 10 * kScale; ++i) {
-        const Point A = mul_base(random_scalar(rng)), B = mul_base(random_scalar(rng));
+        const Point A = mul_base(random_below_n(rng)), B = mul_base(random_below_n(rng));
         const Point S = add(A, B);
         EXPECT_TRUE(same(S, add(B, A))) << i;
         EXPECT_TRUE(same(add(S, neg(B)), A)) << i;
@@ -319,7 +291,7 @@ TEST(EccAddProj, InfinityEqualOppositeAndAliasing) {
     test::Rng rng(34);
     const Point& G = *ecc_get_base_p();
 
-    const Jac A = jac(mul_base(random_scalar(rng)), random_fe(rng));
+    const Jac A = jac(mul_base(random_below_n(rng)), random_fe(rng));
     const Jac inf{G, Num{}};
     Jac r = add_proj(inf, A);
     EXPECT_TRUE(exact(r.P, A.P) && r.Z == A.Z);
@@ -357,7 +329,7 @@ TEST(EccAddProj, InfinityEqualOppositeAndAliasing) {
     // Distinct points, every combination of Z = 1 and Z != 1, against the
     // affine sum; results written over either operand match.
     for (int i = 0; i < 10 * kScale; ++i) {
-        const Point p1 = mul_base(random_scalar(rng)), p2 = mul_base(random_scalar(rng));
+        const Point p1 = mul_base(random_below_n(rng)), p2 = mul_base(random_below_n(rng));
         const Point want = add(p1, p2);
         const Jac j1 = (i & 1) ? Jac{p1, kOne} : jac(p1, random_fe(rng));
         const Jac j2 = (i & 2) ? Jac{p2, kOne} : jac(p2, random_fe(rng));
@@ -439,20 +411,20 @@ TEST(EccScalar, WindowMatchesDoubleAndAdd) {
     const Point& G = *ecc_get_base_p();
     int cases = 0;
     for (int i = 0; i < 20 * kScale; ++i, ++cases) {
-        Num k = random_scalar(rng);
+        Num k = random_below_n(rng);
         if (i % 2) k[4] = rng.u32() | 1;  // five significant digits
         EXPECT_TRUE(same(mul_base(k), mul_plain(G, k))) << i;
     }
     // A random point's table holds j*P; its window multiplication matches.
     for (int i = 0; i < 2 * kScale; ++i) {
-        const Point P = mul_base(random_scalar(rng));
+        const Point P = mul_base(random_below_n(rng));
         Point table[WINDOW_TABLE_SIZE];
         ecc_win_precompute(&P, table);
         for (int j = 1; j <= WINDOW_TABLE_SIZE; ++j, ++cases) {
             EXPECT_TRUE(same(table[j - 1], mul_plain(P, num(j)))) << j;
         }
         for (int t = 0; t < 5; ++t, ++cases) {
-            Num k = random_scalar(rng);
+            Num k = random_below_n(rng);
             if (t % 2) k[4] = rng.u32() | 1;
             Point r;
             ecc_win_mul(&r, k.data(), table);

@@ -6,7 +6,6 @@
 #if KLARVEX_HAVE_OPENSSL
 
 #include <openssl/ecdsa.h>
-#include <openssl/sha.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -67,14 +66,8 @@ TEST(EcdsaOpenSsl, SignaturesCrossVerify) {
         for (auto& b : msg)
             b = static_cast<std::uint8_t>(rng.u32());
         auto len = static_cast<std::uint16_t>(msg.size());
-        // OpenSSL cuts a digest to the 126 bits of n: hand it 4*e in 16 bytes,
-        // e = SHA-1(msg) mod n, and the cut gives back e.
-        std::uint8_t h[SHA_DIGEST_LENGTH], dgst[16];
-        SHA1(msg.data(), msg.size(), h);
-        Bn e(BN_bin2bn(h, sizeof h, nullptr));
-        BN_nnmod(e.get(), e.get(), n.get(), ctx.get());
-        BN_lshift(e.get(), e.get(), 2);
-        BN_bn2binpad(e.get(), dgst, sizeof dgst);
+        std::uint8_t dgst[16];
+        test::ecdsa_digest(dgst, msg.data(), msg.size(), n.get(), ctx.get());
 
         // Ours signs, OpenSSL verifies.
         std::srand(rng.u32());

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,12 +12,15 @@
 #include <vector>
 
 #include "ecc.h"
+#include "support/curve.h"
+#include "support/nonce.h"
 #include "support/random.h"
 
 namespace klarvex {
 namespace {
 
-using Num = std::array<std::uint32_t, NUM_DIGITS>;
+using test::mul_base;
+using test::Num;
 
 // The number written as up to 40 hex digits, most significant first.
 Num num(const std::string& hex) {
@@ -59,12 +61,6 @@ const Point KAT_Q = [] {
     return q;
 }();
 
-Point mul_base(const Num& k) {
-    Point r;
-    ecc_win_mul_base(&r, k.data());
-    return r;
-}
-
 Num x_of(const Point& p) {
     Num x;
     std::memcpy(x.data(), p.x, sizeof p.x);
@@ -92,13 +88,10 @@ Num sub_n(const Num& a, const Num& b) {
     return r;
 }
 
-Num random_below_n(test::Rng& rng) {
+Num random_scalar(test::Rng& rng) {  // in [1, n - 1]
     for (;;) {
-        Num a{};
-        for (int i = 0; i < 4; ++i)
-            a[i] = rng.u32();
-        a[3] &= 0x3fffffff;
-        if (!NN_Zero(a.data(), NUM_DIGITS) && NN_Cmp(a.data(), N.data(), NUM_DIGITS) < 0) return a;
+        const Num a = test::random_below_n(rng);
+        if (!NN_Zero(a.data(), NUM_DIGITS)) return a;
     }
 }
 
@@ -109,15 +102,9 @@ void sha1(std::uint8_t out[SHA1_HASH_SIZE], const std::uint8_t* msg, std::uint16
     sha1_digest(&ctx, out);
 }
 
-// The nonce of the first signing attempt after srand(seed).
 Num first_nonce(unsigned seed, const Num& d, const std::uint8_t* msg, std::uint16_t len) {
-    std::uint8_t h1[SHA1_HASH_SIZE], extra[SHA1_HASH_SIZE];
-    sha1(h1, msg, len);
-    Num raw, k;
-    std::srand(seed);
-    gen_random(raw.data(), NUM_DIGITS);
-    NN_Encode(extra, sizeof extra, raw.data(), NUM_DIGITS);
-    ecdsa_nonce(k.data(), d.data(), h1, extra);
+    Num k;
+    test::first_nonce(k.data(), seed, d.data(), msg, len);
     return k;
 }
 
@@ -250,7 +237,7 @@ TEST_F(Ecdsa, RandomKeysSignAndVerify) {
     test::Rng rng(1);
     int x_above_n = 0;
     for (int iter = 0; iter < 200; ++iter) {
-        Num d = random_below_n(rng);
+        Num d = random_scalar(rng);
         Point q = mul_base(d);
         ecdsa_init(&q);
         std::vector<std::uint8_t> msg(rng.below(130) + 1);
@@ -324,7 +311,7 @@ TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
     for (int iter = 0; iter < 20; ++iter) {
         // Equal: with R = k*G, r = x(R) mod n and s = 2e/k, the sum u1*G + u2*Q
         // is 2*u1*G = k*G, so the signature is valid.
-        Num k = random_below_n(rng);
+        Num k = random_scalar(rng);
         Num r = mod_n(x_of(mul_base(k)));
         Num c = mul_n(e, inv_n(r));
         Point q = mul_base(c);
@@ -336,8 +323,8 @@ TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
 
         // Opposite: the sum is the point at infinity, v = 0, never r. r = p mod n
         // is what a sum left as (p, p) instead of (0, 0) would give.
-        r = iter == 0 ? mod_n(P) : random_below_n(rng);
-        s = random_below_n(rng);
+        r = iter == 0 ? mod_n(P) : random_scalar(rng);
+        s = random_scalar(rng);
         c = sub_n(Num{}, mul_n(e, inv_n(r)));
         q = mul_base(c);
         ecdsa_init(&q);

@@ -6,8 +6,6 @@
 // its nonce on the stack.
 
 #include <fcntl.h>
-#include <linux/capability.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,172 +14,39 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "builtin_key.h"
 #include "ecc.h"
 #include "ecdsa.h"
+#include "support/nonce.h"
+#include "support/process.h"
+#include "support/signature.h"
 
 namespace klarvex {
 namespace {
 
+using test::Child;
+using test::lines;
+using test::Options;
+using test::Out;
+using test::Result;
+using test::signs;
+using test::slurp;
+using test::TempDir;
 namespace fs = std::filesystem;
 
 const std::string NO_OUTPUT = "=> cannot write signature\n";
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-        out.push_back(l);
-    return out;
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "klarvex-hostile-XXXXXX").string();
-        EXPECT_NE(mkdtemp(tmpl.data()), nullptr);
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-enum class Out { File, Closed, DevFull, ClosedPipe };
-
-struct Options {
-    Out out = Out::File;
-    int gate = -1;                 // the child waits for EOF on this descriptor before exec
-    int gate_writer = -1;          // the gate's other end, which the child closes
-    bool no_dac_override = false;  // as root: without the right to ignore file modes
-    std::string tag;               // names the child's stdout and stderr files
-    std::string fd9;               // a file the child opens as descriptor 9
-};
-
-struct Child {
-    pid_t pid = -1;
-    fs::path out, err;
-};
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Forks and runs program with args (argv[0] included); stdout and stderr go
-// to files in dir.
-Child spawn_program(const TempDir& dir, const std::vector<std::string>& args,
-                    const Options& opt = {}) {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    Child c{-1, dir / ("stdout" + opt.tag), dir / ("stderr" + opt.tag)};
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
-    int out = -1, err = open(c.err.c_str(), flags, 0644);
-    if (opt.out == Out::File) out = open(c.out.c_str(), flags, 0644);
-    if (opt.out == Out::DevFull) out = open("/dev/full", O_WRONLY | O_CLOEXEC);
-    if (opt.out == Out::ClosedPipe) {
-        int p[2];
-        EXPECT_EQ(pipe2(p, O_CLOEXEC), 0);
-        close(p[0]);
-        out = p[1];
-    }
-    c.pid = fork();
-    if (c.pid == 0) {
-        char byte;
-        if (opt.gate_writer >= 0) close(opt.gate_writer);
-        while (opt.gate >= 0 && read(opt.gate, &byte, 1) < 0 && errno == EINTR) {
-        }
-        if (!opt.fd9.empty()) {
-            int fd = open(opt.fd9.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd < 0 || dup2(fd, 9) < 0) _exit(125);
-            close(fd);
-        }
-        if (out >= 0) {
-            dup2(out, 1);
-        } else {
-            close(1);
-        }
-        dup2(err, 2);
-        if (opt.no_dac_override && geteuid() == 0 &&
-            prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    EXPECT_GT(c.pid, 0) << "fork failed";
-    if (out >= 0) close(out);
-    close(err);
-    return c;
-}
-
-// Runs the tool with args.
-Child spawn(const TempDir& dir, std::vector<std::string> args, const Options& opt = {}) {
-    args.insert(args.begin(), KLARVEX_TOOL_PATH);
-    return spawn_program(dir, args, opt);
-}
-
-Result finish(const Child& c) {
-    Result r;
-    int wstatus = 0;
-    EXPECT_EQ(waitpid(c.pid, &wstatus, 0), c.pid);
-    EXPECT_TRUE(WIFEXITED(wstatus)) << "wait status " << wstatus;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    r.out = slurp(c.out);
-    r.err = slurp(c.err);
-    return r;
-}
-
 Result run(const TempDir& dir, const std::vector<std::string>& args, const Options& opt = {}) {
-    return finish(spawn(dir, args, opt));
-}
-
-// line is a signature of msg under the built-in key: 64 lowercase hex digits
-// and a newline that ecdsa_verify accepts.
-::testing::AssertionResult signs(const std::string& line, const std::vector<std::uint8_t>& msg) {
-    if (line.size() != 65 || line.find_first_not_of("0123456789abcdef") != 64 || line[64] != '\n')
-        return ::testing::AssertionFailure() << "not a signature line: " << line;
-    std::uint8_t rs[32];
-    for (int i = 0; i < 32; ++i)
-        rs[i] = static_cast<std::uint8_t>(std::stoul(line.substr(2 * i, 2), nullptr, 16));
-    std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
-    NN_Decode(r, NUM_DIGITS, rs, 16);
-    NN_Decode(s, NUM_DIGITS, rs + 16, 16);
-    Point q;
-    NN_Decode(q.x, NUM_DIGITS, keyx, sizeof keyx);
-    NN_Decode(q.y, NUM_DIGITS, keyy, sizeof keyy);
-    ecc_init();
-    ecdsa_init(&q);
-    const int v = ecdsa_verify(msg.data(), static_cast<std::uint16_t>(msg.size()), r, s);
-    if (v == ECDSA_VALID) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "ecdsa_verify gives " << v << " for " << line;
+    return test::run(dir, KLARVEX_TOOL_PATH, args, opt);
 }
 
 std::string lengths_line(std::size_t hex_len) {
@@ -254,14 +119,9 @@ TEST(Hostile, SaltLineEscapesEveryControlByte) {
 TEST(Hostile, LongestArgumentIsSignedWhole) {
     TempDir dir;
     std::vector<std::uint8_t> msg(65535);
-    std::string hex;
-    for (std::size_t i = 0; i < msg.size(); ++i) {
+    for (std::size_t i = 0; i < msg.size(); ++i)
         msg[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", msg[i]);
-        hex += pair;
-    }
-    hex += 'f';
+    const std::string hex = test::hex(msg.data(), msg.size()) + 'f';
     ASSERT_EQ(hex.size(), 131071u);
     fs::path log = dir / "log";
     Result r = run(dir, {hex, log.string()});
@@ -347,14 +207,15 @@ TEST(Hostile, TwoHundredConcurrentRunsShareOneLog) {
         opt.gate = gate[0];
         opt.gate_writer = gate[1];
         opt.tag = std::to_string(i);
-        children.push_back(spawn(dir, {messages.back(), log.string()}, opt));
+        children.push_back(
+            test::spawn(dir, {KLARVEX_TOOL_PATH, messages.back(), log.string()}, opt));
     }
     close(gate[0]);
     close(gate[1]);  // all children exec now
 
     std::map<std::string, std::string> signature;  // salt line -> stdout
     for (int i = 0; i < RUNS; ++i) {
-        Result r = finish(children[i]);
+        Result r = test::finish(children[i]);
         ASSERT_EQ(r.status, 0) << "run " << i << ": " << r.err;
         ASSERT_EQ(r.out.size(), 65u) << "run " << i;
         signature["salt: `" + messages[i] + "'"] = r.out.substr(0, 64);
@@ -401,9 +262,7 @@ bool on_stack(const void* pattern, std::size_t len) {
 TEST(NonceWipe, SigningLeavesNoCopyOfTheNonce) {
     std::uint32_t d[NUM_DIGITS], n[NUM_DIGITS];
     NN_Decode(d, NUM_DIGITS, key, sizeof key);
-    Point q;
-    NN_Decode(q.x, NUM_DIGITS, keyx, sizeof keyx);
-    NN_Decode(q.y, NUM_DIGITS, keyy, sizeof keyy);
+    const Point q = test::builtin_public_key();
     ecc_init();
     ecdsa_init(&q);
     ecc_get_order(n);
@@ -415,16 +274,8 @@ TEST(NonceWipe, SigningLeavesNoCopyOfTheNonce) {
         const auto len = static_cast<std::uint16_t>(seed % sizeof msg);
 
         // The nonce of the first attempt, as ecdsa_sign derives it.
-        Sha1Context ctx;
-        std::uint8_t digest[SHA1_HASH_SIZE], extra[SHA1_HASH_SIZE];
-        sha1_reset(&ctx);
-        tamble_sha1_update(&ctx, msg, len);
-        sha1_digest(&ctx, digest);
-        std::uint32_t k[4][NUM_DIGITS], raw[NUM_DIGITS];
-        std::srand(seed);
-        gen_random(raw, NUM_DIGITS);
-        NN_Encode(extra, sizeof extra, raw, NUM_DIGITS);
-        ecdsa_nonce(k[0], d, digest, extra);
+        std::uint32_t k[4][NUM_DIGITS];
+        test::first_nonce(k[0], seed, d, msg, len);
         NN_ModInv(k[1], k[0], n, NUM_DIGITS);
         NN_Sub(k[2], n, k[0], NUM_DIGITS);
         NN_Sub(k[3], n, k[1], NUM_DIGITS);
@@ -443,16 +294,6 @@ TEST(NonceWipe, SigningLeavesNoCopyOfTheNonce) {
         found += on_stack(v_bytes, 12);
     }
     EXPECT_EQ(found, 0) << "copies of k, k^-1, n - k, n - k^-1 or V left on the stack";
-}
-
-std::string hex(const std::uint8_t* b, std::size_t len) {
-    std::string h;
-    char pair[3];
-    for (std::size_t i = 0; i < len; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", b[i]);
-        h += pair;
-    }
-    return h;
 }
 
 // The number after label in valgrind's report ("1,024" is 1024), 0 if absent.
@@ -510,7 +351,7 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
     const std::size_t klarvex_runs = set.size();
     const std::string verify = KLARVEX_VERIFY_PATH;
     const std::string sig = run(dir, {"616263"}).out.substr(0, 64);
-    const std::string pub = hex(keyx, sizeof keyx) + hex(keyy, sizeof keyy);
+    const std::string pub = test::hex(keyx, sizeof keyx) + test::hex(keyy, sizeof keyy);
     const std::string off_curve = pub.substr(0, 63) + (pub[63] == '0' ? "1" : "0");
     set.insert(set.end(), {
                               {{verify}, 2},
@@ -541,7 +382,7 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
             opt.no_dac_override = set[i].no_dac_override;
             opt.tag = std::to_string(i);
             opt.fd9 = (dir / ("valgrind" + opt.tag)).string();
-            running.emplace(spawn_program(dir, args, opt).pid, i);
+            running.emplace(test::spawn(dir, args, opt).pid, i);
             continue;
         }
         int wstatus = 0;

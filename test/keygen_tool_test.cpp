@@ -22,6 +22,7 @@
 namespace klarvex {
 namespace {
 
+using test::hex;
 using test::Result;
 using test::TempDir;
 namespace fs = std::filesystem;
@@ -38,33 +39,11 @@ std::string key_text(const std::string& d, const std::string& x, const std::stri
     return "d:   " + d + "\nQ.x: " + x + "\nQ.y: " + y + "\n";
 }
 
-std::string hex(const std::uint8_t* b, std::size_t len) {
-    std::string h(2 * len, '?');
-    cli::to_hex(h.data(), b, len);
-    return h;
-}
-
 unsigned mode_of(const fs::path& p) {
     struct stat st {};
     EXPECT_EQ(lstat(p.c_str(), &st), 0) << p;
     return st.st_mode & 07777;
 }
-
-#if KLARVEX_HAVE_OPENSSL
-// OpenSSL's d*G, as x || y hex.
-std::string openssl_public_key(const std::uint8_t d[16]) {
-    test::Group group = test::secp128r2_group();
-    test::BnCtx ctx = test::new_ctx();
-    test::Bn k(BN_bin2bn(d, 16, nullptr)), x = test::new_bn(), y = test::new_bn();
-    test::EcPoint q(EC_POINT_new(group.get()));
-    EC_POINT_mul(group.get(), q.get(), k.get(), nullptr, nullptr, ctx.get());
-    EC_POINT_get_affine_coordinates(group.get(), q.get(), x.get(), y.get(), ctx.get());
-    std::uint8_t b[32];
-    BN_bn2binpad(x.get(), b, 16);
-    BN_bn2binpad(y.get(), b + 16, 16);
-    return hex(b, 32);
-}
-#endif
 
 TEST(KeygenTool, WritesAFreshKeyPair) {
     TempDir dir;
@@ -89,7 +68,7 @@ TEST(KeygenTool, WritesAFreshKeyPair) {
                   std::string::npos)
             << text;
 #if KLARVEX_HAVE_OPENSSL
-        EXPECT_EQ(openssl_public_key(kp.d) + "\n", r.out);
+        EXPECT_EQ(hex(test::public_key(kp.d).data(), 32) + "\n", r.out);  // OpenSSL's d*G
 #endif
     }
 }
@@ -117,7 +96,7 @@ TEST(KeygenTool, NeverOverwritesAndReportsFailures) {
 
     // The public key cannot be printed: the key file stays, and says it.
     if (fs::exists("/dev/full")) {
-        r = test::run(dir, KLARVEX_KEYGEN_PATH, {(dir / "out.key").string()}, "/dev/full");
+        r = test::run(dir, KLARVEX_KEYGEN_PATH, {(dir / "out.key").string()}, {test::Out::DevFull});
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("could not be printed"), std::string::npos) << r.err;
         EXPECT_TRUE(fs::exists(dir / "out.key"));  // the key itself was written

@@ -6,32 +6,26 @@
 #include "support/openssl.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "builtin_key.h"
 #include "ecc.h"
 #include "ecdsa.h"
+#include "support/process.h"
+#include "support/signature.h"
 
 #if KLARVEX_HAVE_OPENSSL
 #include <openssl/ecdsa.h>
-#include <openssl/sha.h>
 #endif
-
-extern char** environ;
 
 namespace klarvex {
 
@@ -39,122 +33,24 @@ int klarvex_main(int argc, char* argv[]);
 
 namespace {
 
+using test::Child;
+using test::lines;
+using test::Out;
+using test::Result;
+using test::slurp;
+using test::TempDir;
 namespace fs = std::filesystem;
 
 const std::string USAGE = "=> usage: klarvex MESSAGE\n";
 const std::string TOO_LONG = "=> message too long: at most 65535 bytes\n";
 const std::string NO_OUTPUT = "=> cannot write signature\n";
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-        out.push_back(l);
-    return out;
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "klarvex-tool-XXXXXX").string();
-        EXPECT_NE(mkdtemp(tmpl.data()), nullptr);
-        path_ = tmpl;
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const char* name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
-
-enum class Out { File, DevFull, ClosedPipe };
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-struct Started {
-    pid_t pid = -1;
-    Out out;
-    fs::path out_path, err_path;
-};
-
-// Starts the tool with args, stdout to the file stdout<tag> in dir (or to
-// /dev/full, or to a pipe whose reading end is closed), stderr to stderr<tag>.
-Started start(const TempDir& dir, const std::vector<std::string>& args, Out out = Out::File,
-              const std::string& tag = "") {
-    std::vector<char*> argv{const_cast<char*>(KLARVEX_TOOL_PATH)};
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    Started st{-1, out, dir.path() / ("stdout" + tag), dir.path() / ("stderr" + tag)};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    int pipe_fd[2] = {-1, -1};
-    if (out == Out::File) {
-        posix_spawn_file_actions_addopen(&fa, 1, st.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-    } else if (out == Out::DevFull) {
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/full", O_WRONLY, 0);
-    } else {
-        EXPECT_EQ(pipe(pipe_fd), 0);
-        close(pipe_fd[0]);
-        posix_spawn_file_actions_adddup2(&fa, pipe_fd[1], 1);
-        posix_spawn_file_actions_addclose(&fa, pipe_fd[1]);
-    }
-    posix_spawn_file_actions_addopen(&fa, 2, st.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    int rc = posix_spawn(&st.pid, KLARVEX_TOOL_PATH, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (pipe_fd[1] >= 0) close(pipe_fd[1]);
-    EXPECT_EQ(rc, 0) << "cannot start " << KLARVEX_TOOL_PATH;
-    if (rc != 0) st.pid = -1;
-    return st;
-}
-
-Result finish(const Started& st) {
-    Result r;
-    if (st.pid < 0) return r;
-    int wstatus = 0;
-    EXPECT_EQ(waitpid(st.pid, &wstatus, 0), st.pid);
-    EXPECT_TRUE(WIFEXITED(wstatus)) << "wait status " << wstatus;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    if (st.out == Out::File) r.out = slurp(st.out_path);
-    r.err = slurp(st.err_path);
-    return r;
-}
-
 Result run(const TempDir& dir, const std::vector<std::string>& args, Out out = Out::File) {
-    return finish(start(dir, args, out));
-}
-
-std::vector<std::uint8_t> unhex(const std::string& h) {
-    std::vector<std::uint8_t> b(h.size() / 2);
-    for (std::size_t i = 0; i < b.size(); ++i)
-        b[i] = static_cast<std::uint8_t>(std::stoul(h.substr(2 * i, 2), nullptr, 16));
-    return b;
-}
-
-Point builtin_public_key() {
-    Point q;
-    NN_Decode(q.x, NUM_DIGITS, keyx, sizeof keyx);
-    NN_Decode(q.y, NUM_DIGITS, keyy, sizeof keyy);
-    return q;
+    return test::run(dir, KLARVEX_TOOL_PATH, args, {out});
 }
 
 #if KLARVEX_HAVE_OPENSSL
-bool openssl_verifies(const std::vector<std::uint8_t>& msg, const std::uint32_t* r,
-                      const std::uint32_t* s) {
+bool openssl_verifies(const std::vector<std::uint8_t>& msg, const test::Signature& rs) {
     test::Group group = test::secp128r2_group();
     test::BnCtx ctx = test::new_ctx();
     test::Bn n = test::new_bn(), qx(BN_bin2bn(keyx, 16, nullptr)), qy(BN_bin2bn(keyy, 16, nullptr));
@@ -163,15 +59,11 @@ bool openssl_verifies(const std::vector<std::uint8_t>& msg, const std::uint32_t*
     EC_POINT_set_affine_coordinates(group.get(), q.get(), qx.get(), qy.get(), ctx.get());
     EC_KEY* key = EC_KEY_new_by_curve_name(NID_secp128r2);
     EC_KEY_set_public_key(key, q.get());
-    // e = SHA-1 mod n, times 4 in 16 bytes: OpenSSL cuts it back to e.
-    std::uint8_t h[SHA_DIGEST_LENGTH], dgst[16];
-    SHA1(msg.data(), msg.size(), h);
-    test::Bn e(BN_bin2bn(h, sizeof h, nullptr));
-    BN_nnmod(e.get(), e.get(), n.get(), ctx.get());
-    BN_lshift(e.get(), e.get(), 2);
-    BN_bn2binpad(e.get(), dgst, sizeof dgst);
+    std::uint8_t dgst[16];
+    test::ecdsa_digest(dgst, msg.data(), msg.size(), n.get(), ctx.get());
     ECDSA_SIG* sig = ECDSA_SIG_new();
-    ECDSA_SIG_set0(sig, test::to_bn(r, NUM_DIGITS).release(), test::to_bn(s, NUM_DIGITS).release());
+    ECDSA_SIG_set0(sig, test::to_bn(rs.r, NUM_DIGITS).release(),
+                   test::to_bn(rs.s, NUM_DIGITS).release());
     int v = ECDSA_do_verify(dgst, sizeof dgst, sig, key);
     ECDSA_SIG_free(sig);
     EC_KEY_free(key);
@@ -182,20 +74,12 @@ bool openssl_verifies(const std::vector<std::uint8_t>& msg, const std::uint32_t*
 // The line is one signature of msg under the built-in key: 64 lowercase hex
 // digits and a newline, valid under ecdsa_verify and under OpenSSL.
 void expect_signature(const std::string& line, const std::vector<std::uint8_t>& msg) {
-    ASSERT_EQ(line.size(), 65u) << line;
-    EXPECT_EQ(line.back(), '\n');
-    EXPECT_EQ(line.find_first_not_of("0123456789abcdef"), 64u) << line;
-    std::vector<std::uint8_t> rs = unhex(line.substr(0, 64));
-    std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
-    NN_Decode(r, NUM_DIGITS, rs.data(), 16);
-    NN_Decode(s, NUM_DIGITS, rs.data() + 16, 16);
-    ecc_init();
-    Point q = builtin_public_key();
-    ecdsa_init(&q);
-    EXPECT_EQ(ecdsa_verify(msg.data(), static_cast<std::uint16_t>(msg.size()), r, s), ECDSA_VALID)
-        << line;
+    EXPECT_TRUE(test::signs(line, msg));
 #if KLARVEX_HAVE_OPENSSL
-    EXPECT_TRUE(openssl_verifies(msg, r, s)) << line;
+    test::Signature sig;
+    if (test::parse_signature(line, &sig)) {
+        EXPECT_TRUE(openssl_verifies(msg, sig)) << line;
+    }
 #endif
 }
 
@@ -206,21 +90,13 @@ TEST(Tool, BuiltinKeyPair) {
     ecc_get_order(n);
     EXPECT_FALSE(NN_Zero(d, NUM_DIGITS));
     EXPECT_LT(NN_Cmp(d, n, NUM_DIGITS), 0);
-    Point q, want = builtin_public_key();
+    Point q, want = test::builtin_public_key();
     ecc_win_mul_base(&q, d);
     EXPECT_TRUE(NN_Equal(q.x, want.x, NUM_DIGITS) && NN_Equal(q.y, want.y, NUM_DIGITS));
 #if KLARVEX_HAVE_OPENSSL
-    test::Group group = test::secp128r2_group();
-    test::BnCtx ctx = test::new_ctx();
-    test::Bn d_bn(BN_bin2bn(key, 16, nullptr)), x = test::new_bn(), y = test::new_bn();
-    test::EcPoint p(EC_POINT_new(group.get()));
-    EC_POINT_mul(group.get(), p.get(), d_bn.get(), nullptr, nullptr, ctx.get());
-    EC_POINT_get_affine_coordinates(group.get(), p.get(), x.get(), y.get(), ctx.get());
-    std::uint8_t bx[16], by[16];
-    BN_bn2binpad(x.get(), bx, 16);
-    BN_bn2binpad(y.get(), by, 16);
-    EXPECT_EQ(std::memcmp(bx, keyx, 16), 0);
-    EXPECT_EQ(std::memcmp(by, keyy, 16), 0);
+    const auto xy = test::public_key(key);
+    EXPECT_EQ(std::memcmp(xy.data(), keyx, 16), 0);
+    EXPECT_EQ(std::memcmp(xy.data() + 16, keyy, 16), 0);
 #endif
 }
 
@@ -294,15 +170,15 @@ TEST(Tool, ConcurrentRunsKeepRecordsWhole) {
     TempDir dir;
     fs::path log = dir / "log";
     std::vector<std::string> messages;
-    std::vector<Started> started;
+    std::vector<Child> started;
     for (int i = 0; i < RUNS; ++i) {
         messages.push_back(std::string(60000, static_cast<char>('a' + i)));
-        started.push_back(
-            start(dir, {messages.back(), log.string()}, Out::File, std::to_string(i)));
+        started.push_back(test::spawn(dir, {KLARVEX_TOOL_PATH, messages.back(), log.string()},
+                                      {Out::File, std::to_string(i)}));
     }
     std::vector<std::string> want;
     for (int i = 0; i < RUNS; ++i) {
-        Result r = finish(started[i]);
+        Result r = test::finish(started[i]);
         ASSERT_EQ(r.status, 0);
         want.push_back("salt: `" + messages[i] + "'\nlengths: ascii hex: 60000 bin: 30000\n" +
                        "signed salt: " + r.out);

@@ -20,23 +20,17 @@
 
 #if KLARVEX_HAVE_OPENSSL
 #include <openssl/ecdsa.h>
-#include <openssl/sha.h>
 #endif
 
 namespace klarvex {
 namespace {
 
+using test::hex;
 using test::Result;
 using test::TempDir;
 
 // The group order n, big-endian hex (SEC 2).
 const std::string N_HEX = "3fffffff7fffffffbe0024720613b5a3";
-
-std::string hex(const std::uint8_t* b, std::size_t len) {
-    std::string h(2 * len, '?');
-    cli::to_hex(h.data(), b, len);
-    return h;
-}
 
 const std::string BUILTIN_PUB = hex(keyx, 16) + hex(keyy, 16);
 
@@ -100,7 +94,7 @@ TEST(VerifyTool, AcceptsWhatKlarvexSigns) {
     expect_refused(verify(dir, {"616264", sig}), 1, "does not match", "changed message");
     expect_refused(verify(dir, {"61626300", sig}), 1, "does not match", "longer message");
 
-    Result full = test::run(dir, KLARVEX_VERIFY_PATH, {"616263", sig}, "/dev/full");
+    Result full = test::run(dir, KLARVEX_VERIFY_PATH, {"616263", sig}, {test::Out::DevFull});
     EXPECT_EQ(full.status, 3);
     EXPECT_EQ(full.err, "=> cannot write the result\n");
 }
@@ -178,12 +172,7 @@ struct OpenSslKey {
     }
 
     std::string point_hex(const EC_POINT* p) {
-        test::Bn x = test::new_bn(), y = test::new_bn();
-        EC_POINT_get_affine_coordinates(group.get(), p, x.get(), y.get(), ctx.get());
-        std::uint8_t b[32];
-        BN_bn2binpad(x.get(), b, 16);
-        BN_bn2binpad(y.get(), b + 16, 16);
-        return hex(b, 32);
+        return hex(test::point_bytes(group.get(), p, ctx.get()).data(), 32);
     }
 };
 
@@ -209,12 +198,8 @@ TEST(VerifyToolOpenSsl, AcceptsOpenSslSignaturesUnderRandomKeys) {
         std::vector<std::uint8_t> msg(rng.below(100));
         for (auto& b : msg)
             b = static_cast<std::uint8_t>(rng.u32());
-        std::uint8_t h[SHA_DIGEST_LENGTH], dgst[16];
-        SHA1(msg.data(), msg.size(), h);
-        test::Bn e(BN_bin2bn(h, sizeof h, nullptr));
-        BN_nnmod(e.get(), e.get(), o.n.get(), o.ctx.get());
-        BN_lshift(e.get(), e.get(), 2);
-        BN_bn2binpad(e.get(), dgst, sizeof dgst);
+        std::uint8_t dgst[16];
+        test::ecdsa_digest(dgst, msg.data(), msg.size(), o.n.get(), o.ctx.get());
 
         EC_KEY* key = EC_KEY_new_by_curve_name(NID_secp128r2);
         EC_KEY_set_private_key(key, d.get());
