@@ -16,6 +16,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
 
 #include "nn.h"
 
@@ -58,6 +61,22 @@ inline void st128(u32* a, u128 v, u32 top) {
     a[4] = top;
 }
 
+// r = a + b + c for a carry c of 0 or 1; returns the carry out. An explicit
+// carry chain: sums of 128-bit words and zero-extended 64-bit ones compile
+// to spills of the zero halves with some compilers.
+[[gnu::always_inline]] inline unsigned char adc(unsigned char c, u64 a, u64 b, u64* r) {
+#if defined(__x86_64__)
+    unsigned long long t;
+    c = _addcarry_u64(c, a, b, &t);
+    *r = t;
+    return c;
+#else
+    const u64 s = a + c;
+    *r = s + b;
+    return static_cast<unsigned char>((s < c) | (*r < b));
+#endif
+}
+
 /*
  * The value in [0, p] congruent to c = c3*2^192 + c2*2^128 + c1*2^64 + c0,
  * 0 only for c = 0. With 2^128 = 2^97 + 1 and 2^192 = 2^99 + 2^64 + 2^33 + 4
@@ -75,15 +94,28 @@ inline void st128(u32* a, u128 v, u32 top) {
     const u64 c2h = c2 >> 31, c3h = c3 >> 29;
     const u64 k = (c2 & 0x7FFFFFFF) + c2h + ((c3 & 0x1FFFFFFF) << 2) + c3h;
     const u128 m = static_cast<u128>(c3) * 0x200000004;  // c3*(2^33 + 4)
-    const u128 a0 = static_cast<u128>(c0) + c2 + c2h + c3h + static_cast<u64>(m);
-    const u128 a1 = static_cast<u128>(c1) + c3 + static_cast<u64>(m >> 64) +
-                    static_cast<u64>(k << 33) + static_cast<u64>(a0 >> 64);
-    const u64 t = static_cast<u64>(a1 >> 64) + (k >> 31);
-    const u128 s = static_cast<u128>(a1) << 64 | static_cast<u64>(a0);
+    // S = t*2^128 + s1*2^64 + s0
+    u64 s0, s1;
+    unsigned char cf = adc(0, c0, c2, &s0);
+    cf = adc(cf, c1, c3, &s1);
+    u64 t = cf;
+    cf = adc(0, s0, static_cast<u64>(m), &s0);
+    cf = adc(cf, s1, static_cast<u64>(m >> 64), &s1);
+    t += cf;
+    cf = adc(0, s0, c2h + c3h, &s0);
+    cf = adc(cf, s1, k << 33, &s1);
+    t += cf + (k >> 31);
     // W = s + t + (t + 1)*2^97
-    const u128 f = static_cast<u128>(t + 1) << 97 | t;
-    const u128 w = s + f;
-    return w < f ? w + 1 : w - (static_cast<u128>(1) << 97);
+    u64 w0, w1;
+    cf = adc(0, s0, t, &w0);
+    cf = adc(cf, s1, (t + 1) << 33, &w1);
+    if (cf) {
+        cf = adc(0, w0, 1, &w0);
+        w1 += cf;
+    } else {
+        w1 -= u64{1} << 33;
+    }
+    return static_cast<u128>(w1) << 64 | w0;
 }
 
 // fp_mul: r = a*b mod p in [0, p] from digits 0..3 of a and b; r gets
@@ -94,12 +126,15 @@ inline void st128(u32* a, u128 v, u32 top) {
     const u128 t01 = static_cast<u128>(a0) * b1;
     const u128 t10 = static_cast<u128>(a1) * b0;
     const u128 t11 = static_cast<u128>(a1) * b1;
-    const u128 m = (t00 >> 64) + static_cast<u64>(t01) + static_cast<u64>(t10);
-    const u128 h = (m >> 64) + (t01 >> 64) + (t10 >> 64) + static_cast<u64>(t11);
-    st128(r,
-          reduce(static_cast<u64>(t00), static_cast<u64>(m), static_cast<u64>(h),
-                 static_cast<u64>((h >> 64) + (t11 >> 64))),
-          0);
+    // c = t11*2^128 + t00 + (t01 + t10)*2^64
+    u64 c1, c2, c3;
+    unsigned char cf = adc(0, static_cast<u64>(t00 >> 64), static_cast<u64>(t01), &c1);
+    cf = adc(cf, static_cast<u64>(t11), static_cast<u64>(t01 >> 64), &c2);
+    c3 = static_cast<u64>(t11 >> 64) + cf;
+    cf = adc(0, c1, static_cast<u64>(t10), &c1);
+    cf = adc(cf, c2, static_cast<u64>(t10 >> 64), &c2);
+    c3 += cf;
+    st128(r, reduce(static_cast<u64>(t00), c1, c2, c3), 0);
 }
 
 // fp_sqr: r = a^2 mod p in [0, p], as fp_mul(r, a, a).
@@ -108,15 +143,15 @@ inline void st128(u32* a, u128 v, u32 top) {
     const u128 t00 = static_cast<u128>(a0) * a0;
     const u128 t01 = static_cast<u128>(a0) * a1;
     const u128 t11 = static_cast<u128>(a1) * a1;
-    // 2*t01 = d2*2^128 + d
-    const u128 d = t01 << 1;
-    const u64 d2 = static_cast<u64>(t01 >> 127);
-    const u128 m = (t00 >> 64) + static_cast<u64>(d);
-    const u128 h = (m >> 64) + (d >> 64) + static_cast<u64>(t11);
-    st128(r,
-          reduce(static_cast<u64>(t00), static_cast<u64>(m), static_cast<u64>(h),
-                 static_cast<u64>((h >> 64) + (t11 >> 64) + d2)),
-          0);
+    // 2*t01 = [d0, d1, d2]
+    const auto d0 = static_cast<u64>(t01) << 1;
+    const auto d1 = static_cast<u64>(t01 >> 63);
+    const auto d2 = static_cast<u64>(t01 >> 127);
+    u64 c1, c2;
+    unsigned char cf = adc(0, static_cast<u64>(t00 >> 64), d0, &c1);
+    cf = adc(cf, static_cast<u64>(t11), d1, &c2);
+    const u64 c3 = static_cast<u64>(t11 >> 64) + d2 + cf;
+    st128(r, reduce(static_cast<u64>(t00), c1, c2, c3), 0);
 }
 
 }  // namespace klarvex::field
