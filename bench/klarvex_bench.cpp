@@ -97,6 +97,16 @@ void sink(const void* p) {
     benchmark::DoNotOptimize(p);
 }
 
+// Runs step(i) once per iteration, i cycling through the input pool.
+template <class Step>
+void over_pool(benchmark::State& st, Step step) {
+    std::size_t i = 0;
+    for (auto _ : st) {
+        step(i);
+        i = next(i);
+    }
+}
+
 void fail(const char* what) {
     if (!failures.empty()) failures += ", ";
     failures += what;
@@ -338,107 +348,85 @@ void prepare_library() {
 
 void BM_klarvex_field_mul(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::NN_ModMultOpt(a, in.fa[i], in.fb[i], in.p, in.omega, NUM_DIGITS);
         sink(a);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_field_mul(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         BN_mod_mul(ssl.out, ssl.fa[i], ssl.fb[i], ssl.p, ssl.ctx);
         sink(ssl.out);
-        i = next(i);
-    }
+    });
 }
 
 // What OpenSSL's prime-curve arithmetic runs on: no peer on the klarvex side.
 void BM_openssl_field_mul_mont(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         BN_mod_mul_montgomery(ssl.out, ssl.ma[i], ssl.mb[i], ssl.mont, ssl.ctx);
         sink(ssl.out);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_field_sqr(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::NN_ModSqrOpt(a, in.fa[i], in.p, in.omega, NUM_DIGITS);
         sink(a);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_field_sqr(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         BN_mod_sqr(ssl.out, ssl.fa[i], ssl.p, ssl.ctx);
         sink(ssl.out);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_modmul_n(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::NN_ModMult(a, in.na[i], in.nb[i], in.n, NUM_DIGITS);
         sink(a);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_modmul_n(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         BN_mod_mul(ssl.out, ssl.na[i], ssl.nb[i], ssl.n, ssl.ctx);
         sink(ssl.out);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_modinv_p(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::NN_ModInv(a, in.fa[i], in.p, NUM_DIGITS);
         sink(a);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_modinv_p(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         BN_mod_inverse(ssl.out, ssl.fa[i], ssl.p, ssl.ctx);
         sink(ssl.out);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_modinv_n(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::NN_ModInv(a, in.na[i], in.n, NUM_DIGITS);
         sink(a);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_modinv_n(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         BN_mod_inverse(ssl.out, ssl.na[i], ssl.n, ssl.ctx);
         sink(ssl.out);
-        i = next(i);
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -448,79 +436,65 @@ void BM_openssl_modinv_n(benchmark::State& st) {
 void BM_klarvex_dbl4(benchmark::State& st) {
     Point P;
     std::uint32_t Z[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         P = in.jac[i];
         std::memcpy(Z, in.jz[i], sizeof Z);
         klarvex::ecc_m_dbl_projective(&P, Z, 4);
         sink(&P);
         sink(Z);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_add_mixed(benchmark::State& st) {
     static constexpr std::uint32_t one[NUM_DIGITS] = {1, 0, 0, 0, 0};
     Point P;
     std::uint32_t Z[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::ecc_add_proj(&P, Z, &in.jac[i], in.jz[i], &in.pt[(i + kPool / 2) & (kPool - 1)],
                               one);
         sink(&P);
         sink(Z);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_add_affine(benchmark::State& st) {
     Point P;
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::ecc_add(&P, &in.pt[i], &in.pt[(i + kPool / 2) & (kPool - 1)]);
         sink(&P);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_mul_base(benchmark::State& st) {
     Point P;
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::ecc_win_mul_base(&P, in.k[i]);
         sink(&P);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_mul_base(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         EC_POINT_mul(ssl.group, ssl.R, ssl.k[i], nullptr, nullptr, ssl.ctx);
         EC_POINT_get_affine_coordinates(ssl.group, ssl.R, ssl.x, ssl.y, ssl.ctx);
         sink(ssl.x);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_mul(benchmark::State& st) {
     Point P;
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::ecc_win_mul(&P, in.k[i], in.table);
         sink(&P);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_mul(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         EC_POINT_mul(ssl.group, ssl.R, nullptr, ssl.p0, ssl.k[i], ssl.ctx);
         EC_POINT_get_affine_coordinates(ssl.group, ssl.R, ssl.x, ssl.y, ssl.ctx);
         sink(ssl.x);
-        i = next(i);
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -543,42 +517,34 @@ void BM_klarvex_ecdsa_init(benchmark::State& st) {
 
 void BM_klarvex_sign(benchmark::State& st) {
     std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         klarvex::ecdsa_sign(in.msg[i], kMsgLen, r, s, in.d);
         sink(r);
         sink(s);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_sign(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         ECDSA_SIG* sig = ECDSA_do_sign(ssl.dgst[i], SHA_DIGEST_LENGTH, ssl.key);
         sink(sig);
         ECDSA_SIG_free(sig);
-        i = next(i);
-    }
+    });
 }
 
 void BM_klarvex_verify(benchmark::State& st) {
     if (!in.sigs_valid) st.SkipWithError("the library rejects its own signatures");
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         int v = klarvex::ecdsa_verify(in.msg[i], kMsgLen, in.r[i], in.s[i]);
         benchmark::DoNotOptimize(v);
-        i = next(i);
-    }
+    });
 }
 
 void BM_openssl_verify(benchmark::State& st) {
-    std::size_t i = 0;
-    for (auto _ : st) {
+    over_pool(st, [&](std::size_t i) {
         int v = ECDSA_do_verify(ssl.dgst[i], SHA_DIGEST_LENGTH, ssl.sig[i], ssl.key);
         benchmark::DoNotOptimize(v);
-        i = next(i);
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
