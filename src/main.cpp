@@ -46,8 +46,6 @@ constexpr char TOO_LONG[] = "=> message too long: at most 65535 bytes\n";
 constexpr char NO_OUTPUT[] = "=> cannot write signature\n";
 constexpr char SIGNED[] = "signed salt: ";
 
-constexpr char HEX[] = "0123456789abcdef";
-
 // Room for every line of a record but the salt line.
 constexpr std::size_t LOG_SLACK = 160;
 
@@ -111,7 +109,8 @@ void log_salt(Log* log, const char* message) {
     for (const char* c = message; *c; ++c) {
         unsigned char b = static_cast<unsigned char>(*c);
         if (must_escape(b)) {
-            const char esc[4] = {'\\', 'x', HEX[b >> 4], HEX[b & 15]};
+            char esc[4] = {'\\', 'x'};
+            cli::to_hex(esc + 2, &b, 1);
             log_put(log, esc, sizeof esc);
         } else {
             log_put(log, c, 1);
@@ -161,12 +160,9 @@ bool flush_stdout() {
 
 // hex[0..32) = a (NUM_DIGITS digits, below 2^128) as 16 big-endian bytes.
 void to_hex(char* hex, const std::uint32_t* a) {
-    std::uint8_t out[16] = {};
+    std::uint8_t out[cli::SCALAR_BYTES];
     NN_Encode(out, sizeof out, a, NUM_DIGITS);
-    for (std::size_t i = 0; i < sizeof out; ++i) {
-        hex[2 * i] = HEX[out[i] >> 4];
-        hex[2 * i + 1] = HEX[out[i] & 15];
-    }
+    cli::to_hex(hex, out, sizeof out);
 }
 
 // The signing run: decodes the built-in keys, initialises the curve and ECDSA
