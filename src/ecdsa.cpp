@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ecc.h"
+#include "wipe.h"
 
 namespace klarvex {
 namespace {
@@ -16,13 +17,6 @@ Point qBaseArray[WINDOW_TABLE_SIZE];
 
 // Byte length of n (126 bits).
 constexpr std::uint8_t ORDER_BYTES = 16;
-
-// A memset the compiler cannot drop as a dead store: the empty asm reads
-// the cleared memory as far as the compiler knows.
-void wipe(void* p, std::size_t len) {
-    std::memset(p, 0, len);
-    asm volatile("" : : "r"(p) : "memory");
-}
 
 // Deeper than the stack frames of every callee of signing, in any build.
 constexpr std::size_t STACK_WIPE = 8192;

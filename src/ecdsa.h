@@ -21,12 +21,12 @@
 namespace klarvex {
 
 // Verification results.
-inline constexpr int ECDSA_VALID = 1;          // signature valid
-inline constexpr int ECDSA_INVALID = 2;        // r, s in range but v != r
-inline constexpr int ECDSA_R_TOO_LARGE = 3;    // r >= n
-inline constexpr int ECDSA_R_ZERO = 4;         // r = 0
-inline constexpr int ECDSA_S_TOO_LARGE = 5;    // s >= n
-inline constexpr int ECDSA_S_ZERO = 6;         // s = 0
+inline constexpr int ECDSA_VALID = 1;        // signature valid
+inline constexpr int ECDSA_INVALID = 2;      // r, s in range but v != r
+inline constexpr int ECDSA_R_TOO_LARGE = 3;  // r >= n
+inline constexpr int ECDSA_R_ZERO = 4;       // r = 0
+inline constexpr int ECDSA_S_TOO_LARGE = 5;  // s >= n
+inline constexpr int ECDSA_S_ZERO = 6;       // s = 0
 
 // a[0..digits) from rand(): each digit is (first << 16) ^ second of two
 // consecutive calls, shifted value first. digits == 0 calls rand() not at all.

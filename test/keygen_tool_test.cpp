@@ -14,8 +14,8 @@
 #include <fstream>
 #include <string>
 
-#include "cli.h"
 #include "ecc.h"
+#include "keyfile.h"
 #include "nn.h"
 #include "support/process.h"
 

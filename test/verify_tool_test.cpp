@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "builtin_key.h"
-#include "cli.h"
 #include "ecc.h"
+#include "keyfile.h"
 #include "support/process.h"
 #include "support/random.h"
 

@@ -30,7 +30,7 @@ inline std::uint64_t test_seed() {
 // that tests do not share streams. Prints the seed and records it in the
 // test's XML properties.
 class Rng {
-public:
+  public:
     explicit Rng(std::uint64_t salt = 0) : gen_(test_seed() ^ (salt * 0x9e3779b97f4a7c15ULL)) {
         std::printf("[ seed     ] KLARVEX_TEST_SEED=0x%016llx (salt %llu)\n",
                     static_cast<unsigned long long>(test_seed()),
@@ -43,7 +43,7 @@ public:
     std::uint64_t below(std::uint64_t bound) { return gen_() % bound; }
     std::mt19937_64& engine() { return gen_; }
 
-private:
+  private:
     std::mt19937_64 gen_;
 };
 

@@ -18,7 +18,9 @@
 
 #include "cli.h"
 #include "ecc.h"
+#include "keyfile.h"
 #include "nn.h"
+#include "wipe.h"
 
 namespace {
 
@@ -57,7 +59,7 @@ bool draw_private_key(std::uint8_t d[cli::SCALAR_BYTES]) {
         d[0] &= 0x3f;
         NN_Decode(k, NUM_DIGITS, d, cli::SCALAR_BYTES);
     } while (ok && (NN_Zero(k, NUM_DIGITS) || NN_Cmp(k, n, NUM_DIGITS) >= 0));
-    cli::wipe(k, sizeof k);
+    wipe(k, sizeof k);
     return ok;
 }
 
@@ -115,8 +117,8 @@ int main(int argc, char* argv[]) {
     std::size_t len = cli::format_key_file(text, kp);
     bool written = create_key_file(path, text, len);
     int err = errno;
-    cli::wipe(text, sizeof text);
-    cli::wipe(kp.d, sizeof kp.d);
+    wipe(text, sizeof text);
+    wipe(kp.d, sizeof kp.d);
     if (!written) {
         if (err == EEXIST)
             std::fprintf(stderr, "=> %s already exists: not overwritten\n", path);

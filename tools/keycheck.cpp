@@ -18,6 +18,8 @@
 
 #include "cli.h"
 #include "ecc.h"
+#include "keyfile.h"
+#include "wipe.h"
 
 namespace {
 
@@ -57,7 +59,7 @@ int main(int argc, char* argv[]) {
     cli::KeyPair kp;
     std::string error;
     bool parsed = cli::parse_key_file(&kp, text, &error);
-    cli::wipe(text.data(), text.size());
+    wipe(text.data(), text.size());
     if (!parsed) return refuse(key_path, error + " (write key files with klarvex-keygen)");
     ecc_init();
     if (const char* bad = cli::check_key_pair(kp)) return refuse(key_path, bad);
@@ -73,7 +75,7 @@ int main(int argc, char* argv[]) {
     put_array(&out, "keyx", kp.x);
     put_array(&out, "keyy", kp.y);
     out += "\n}  // namespace klarvex\n\n#endif  // KLARVEX_PROVISIONED_KEY_H\n";
-    cli::wipe(&kp, sizeof kp);
+    wipe(&kp, sizeof kp);
 
     // The header holds the private key: readable by its owner only.
     int fd = open(header_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -84,7 +86,7 @@ int main(int argc, char* argv[]) {
         ok = false;
         err = errno;
     }
-    cli::wipe(out.data(), out.size());
+    wipe(out.data(), out.size());
     if (!ok) {
         std::fprintf(stderr, "klarvex-keycheck: error: cannot write %s: %s\n", header_path,
                      std::strerror(err));

@@ -16,6 +16,7 @@
 #include "cli.h"
 #include "ecc.h"
 #include "ecdsa.h"
+#include "keyfile.h"
 #include "nn.h"
 
 namespace {
