@@ -1,7 +1,13 @@
-// Hex text for the command-line tools.
+// What the command-line tools share.
 
 #include "cli.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +15,10 @@ namespace klarvex::cli {
 namespace {
 
 constexpr char HEX[] = "0123456789abcdef";
+
+// Longest message fail() writes in one piece: room for any path a file
+// operation accepts (PATH_MAX, 4096) and the text around it.
+constexpr std::size_t MESSAGE_MAX = 8192;
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -59,6 +69,65 @@ void to_hex(char* hex, const std::uint8_t* bytes, std::size_t len) {
         hex[2 * i] = HEX[bytes[i] >> 4];
         hex[2 * i + 1] = HEX[bytes[i] & 15];
     }
+}
+
+void pair_line(char* line, const std::uint8_t* a, const std::uint8_t* b) {
+    to_hex(line, a, SCALAR_BYTES);
+    to_hex(line + 2 * SCALAR_BYTES, b, SCALAR_BYTES);
+    line[PAIR_LINE - 1] = '\n';
+}
+
+void start() {
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) < 0) return;
+}
+
+bool write_all(int fd, const void* buf, std::size_t len) {
+    const char* p = static_cast<const char*>(buf);
+    while (len > 0) {
+        ssize_t n = write(fd, p, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        len -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool finish_stdout() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return false;
+    int fd = dup(STDOUT_FILENO);
+    return fd < 0 || close(fd) == 0;
+}
+
+bool print(const char* text, std::size_t len) {
+    return write_all(STDOUT_FILENO, text, len) && finish_stdout();
+}
+
+int fail(int status, const char* format, ...) {
+    char text[MESSAGE_MAX];
+    constexpr std::size_t head = sizeof PREFIX - 1;
+    std::memcpy(text, PREFIX, head);
+    std::va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    // Room for the newline after the text and for vsnprintf's terminator.
+    const int n = std::vsnprintf(text + head, sizeof text - head - 1, format, args);
+    if (n >= 0 && static_cast<std::size_t>(n) < sizeof text - head - 1) {
+        text[head + static_cast<std::size_t>(n)] = '\n';
+        write_all(STDERR_FILENO, text, head + static_cast<std::size_t>(n) + 1);
+    } else {
+        // Too long for one piece: the same text, written as it is formatted.
+        write_all(STDERR_FILENO, PREFIX, head);
+        vdprintf(STDERR_FILENO, format, again);
+        write_all(STDERR_FILENO, "\n", 1);
+    }
+    va_end(again);
+    va_end(args);
+    return status;
 }
 
 }  // namespace klarvex::cli

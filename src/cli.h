@@ -1,22 +1,55 @@
-// What the command-line tools share and the library leaves out: hex text.
+// What the four command-line tools share and the library leaves out: the
+// limits of their arguments, hex text, the start of a run, writing and
+// finishing standard output, and the "=> " reporter.
 //
 // Compiled into the tools only; the installed library stays free of I/O.
+// Nothing here allocates, so klarvex can report a failed allocation with it.
 
 #ifndef KLARVEX_CLI_H
 #define KLARVEX_CLI_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "secp128r2.h"
-
 namespace klarvex::cli {
+
+// What begins every message on standard error.
+inline constexpr char PREFIX[] = "=> ";
 
 // The signing and verifying interfaces count message bytes in 16 bits.
 inline constexpr std::size_t MAX_MESSAGE = 65535;
 
 // Bytes of a key, a coordinate or one half of a signature.
 inline constexpr std::size_t SCALAR_BYTES = 16;
+
+// A line of two scalars (r then s, or x then y) in hex, and its newline.
+inline constexpr std::size_t PAIR_LINE = 4 * SCALAR_BYTES + 1;
+
+// The number of decimal digits of v.
+constexpr std::size_t decimal_digits(std::uintmax_t v) {
+    std::size_t n = 1;
+    for (; v >= 10; v /= 10)
+        ++n;
+    return n;
+}
+
+// "message too long: at most 65535 bytes", NUL-terminated, its count
+// written from MAX_MESSAGE: why a MESSAGE of more bytes is refused.
+inline constexpr auto TOO_LONG = [] {
+    constexpr char head[] = "message too long: at most ", tail[] = " bytes";
+    constexpr std::size_t digits = decimal_digits(MAX_MESSAGE);
+    std::array<char, sizeof head - 1 + digits + sizeof tail> text{};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i + 1 < sizeof head; ++i)
+        text[at++] = head[i];
+    for (std::size_t v = MAX_MESSAGE, i = digits; i > 0; v /= 10)
+        text[at + --i] = static_cast<char>('0' + v % 10);
+    at += digits;
+    for (char c : tail)
+        text[at++] = c;
+    return text;
+}();
 
 // msg[0..len) from the hex text MESSAGE, as klarvex reads it: byte i is the
 // text at 2i under sscanf "%2hhx", and a pair that does not begin with a hex
@@ -29,6 +62,36 @@ bool parse_hex(std::uint8_t* out, std::size_t len, const char* text);
 
 // hex[0..2*len) = bytes in lowercase hex; no terminator is written.
 void to_hex(char* hex, const std::uint8_t* bytes, std::size_t len);
+
+// line[0..PAIR_LINE) = a then b, SCALAR_BYTES each, in lowercase hex and a
+// newline; no terminator is written.
+void pair_line(char* line, const std::uint8_t* a, const std::uint8_t* b);
+
+// What every tool does first. SIGPIPE is ignored: a write to a pipe without
+// a reader fails with EPIPE, which the tool reports with its own status,
+// instead of ending the process unreported. A standard descriptor that is
+// closed is held by /dev/null opened read-only, so no file the tool opens
+// becomes standard input, output or error, and writes to it still fail.
+void start();
+
+// Writes buf[0..len) to fd, resuming after short writes and EINTR. false,
+// with errno set, if a write fails.
+bool write_all(int fd, const void* buf, std::size_t len);
+
+// Flushes standard output and closes a duplicate of its descriptor (some
+// file systems report a failed write only at close), leaving standard output
+// itself open. true if everything written to it reached it.
+bool finish_stdout();
+
+// Writes text[0..len) to standard output and finishes it (finish_stdout):
+// true if it all arrived.
+bool print(const char* text, std::size_t len);
+
+// Writes "=> ", the text of format and its arguments (as printf) and a
+// newline to standard error, in one write as long as it fits 8 KiB; returns
+// status. Every message of klarvex, klarvex-verify and klarvex-keygen goes
+// through here.
+[[gnu::format(printf, 2, 3)]] int fail(int status, const char* format, ...);
 
 }  // namespace klarvex::cli
 

@@ -11,9 +11,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,17 +37,35 @@ constexpr int EXIT_USAGE = 1;
 constexpr int EXIT_NO_MEMORY = 2;
 constexpr int EXIT_NO_OUTPUT = 3;
 
-// The signing interface counts message bytes in 16 bits.
-constexpr std::size_t MAX_MESSAGE = 65535;
+// Reasons, which go to standard error and the log as "=> REASON\n".
+constexpr char NO_MEMORY[] = "cannot allocate memory for binary message";
+constexpr char NO_OUTPUT[] = "cannot write signature";
 
-constexpr char USAGE[] = "=> usage: klarvex MESSAGE\n";
-constexpr char NO_MEMORY[] = "=> cannot allocate memory for binary message\n";
-constexpr char TOO_LONG[] = "=> message too long: at most 65535 bytes\n";
-constexpr char NO_OUTPUT[] = "=> cannot write signature\n";
+// The fixed text of a log record.
+constexpr char SALT_OPEN[] = "salt: `";
+constexpr char SALT_CLOSE[] = "'\n";
+constexpr char LENGTHS[] = "lengths: ascii hex: %zu bin: %zu\n";
 constexpr char SIGNED[] = "signed salt: ";
 
-// Room for every line of a record but the salt line.
-constexpr std::size_t LOG_SLACK = 160;
+// Length of the line "=> REASON\n" for a reason of reason_size bytes, its
+// terminator included.
+constexpr std::size_t logged_reason(std::size_t reason_size) {
+    return (sizeof cli::PREFIX - 1) + (reason_size - 1) + 1;
+}
+
+/*
+ * Room for every line of a record but the salt line's escaped MESSAGE. The
+ * lengths line holds two counts of at most the digits of SIZE_MAX in place of
+ * its two "%zu"; the last line is "signed salt: " and the signature line, or
+ * a reason.
+ */
+constexpr std::size_t LENGTHS_MAX =
+    sizeof LENGTHS - 1 - 2 * (sizeof "%zu" - 1) + 2 * cli::decimal_digits(SIZE_MAX);
+constexpr std::size_t LAST_LINE_MAX =
+    std::max({sizeof SIGNED - 1 + cli::PAIR_LINE, logged_reason(sizeof NO_MEMORY),
+              logged_reason(sizeof NO_OUTPUT), logged_reason(cli::TOO_LONG.size())});
+constexpr std::size_t LOG_SLACK =
+    sizeof SALT_OPEN - 1 + sizeof SALT_CLOSE - 1 + LENGTHS_MAX + LAST_LINE_MAX;
 
 std::uint32_t private_key[NUM_DIGITS];
 Point public_key;
@@ -105,7 +123,7 @@ bool log_open(Log* log, const char* path, const char* message) {
 // as \xNN, so that no MESSAGE can end the line and forge another one.
 void log_salt(Log* log, const char* message) {
     if (log->fd < 0) return;
-    log_puts(log, "salt: `");
+    log_puts(log, SALT_OPEN);
     for (const char* c = message; *c; ++c) {
         unsigned char b = static_cast<unsigned char>(*c);
         if (must_escape(b)) {
@@ -116,7 +134,7 @@ void log_salt(Log* log, const char* message) {
             log_put(log, c, 1);
         }
     }
-    log_puts(log, "'\n");
+    log_puts(log, SALT_CLOSE);
 }
 
 void log_close(Log* log) {
@@ -130,39 +148,14 @@ void log_close(Log* log) {
     *log = Log{};
 }
 
+// Reports reason on standard error and ends the record with it.
 int fail(Log* log, const char* reason, int status) {
-    std::fputs(reason, stderr);
+    cli::fail(status, "%s", reason);
+    log_puts(log, cli::PREFIX);
     log_puts(log, reason);
+    log_puts(log, "\n");
     log_close(log);
     return status;
-}
-
-/*
- * A standard descriptor that the caller closed would be the next one open()
- * hands out, and the log would become standard output: the signature would go
- * into it as a stray line and the run would report success. Hold each closed
- * one with /dev/null opened read-only, on which writes fail as they would on
- * the closed descriptor.
- */
-void hold_std_fds() {
-    for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) < 0) return;
-}
-
-// Flushes standard output and reports whether everything written reached it.
-bool flush_stdout() {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return false;
-    // Some file systems report a failed write only when a descriptor is
-    // closed: close a duplicate, which leaves stdout itself open.
-    int fd = dup(fileno(stdout));
-    return fd < 0 || close(fd) == 0;
-}
-
-// hex[0..32) = a (NUM_DIGITS digits, below 2^128) as 16 big-endian bytes.
-void to_hex(char* hex, const std::uint32_t* a) {
-    std::uint8_t out[cli::SCALAR_BYTES];
-    NN_Encode(out, sizeof out, a, NUM_DIGITS);
-    cli::to_hex(hex, out, sizeof out);
 }
 
 // The signing run: decodes the built-in keys, initialises the curve and ECDSA
@@ -180,14 +173,9 @@ void sign_message(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, 
 
 int klarvex_main(int argc, char* argv[]) {
     std::srand(static_cast<unsigned>(static_cast<std::uint32_t>(std::time(nullptr))));
-    // A closed pipe on stdout must show as EPIPE, not end the run unreported.
-    std::signal(SIGPIPE, SIG_IGN);
-    hold_std_fds();
+    cli::start();
 
-    if (argc < 2) {
-        std::fputs(USAGE, stderr);
-        return EXIT_USAGE;
-    }
+    if (argc < 2) return cli::fail(EXIT_USAGE, "usage: klarvex MESSAGE");
     const char* hex = argv[1];
     Log log;
     if (argc > 2 && !log_open(&log, argv[2], hex)) return fail(&log, NO_MEMORY, EXIT_NO_MEMORY);
@@ -195,10 +183,10 @@ int klarvex_main(int argc, char* argv[]) {
 
     std::size_t hex_len = std::strlen(hex);
     std::size_t bin_len = hex_len >> 1;
-    char lengths[80];
-    std::snprintf(lengths, sizeof lengths, "lengths: ascii hex: %zu bin: %zu\n", hex_len, bin_len);
+    char lengths[LENGTHS_MAX + 1];
+    std::snprintf(lengths, sizeof lengths, LENGTHS, hex_len, bin_len);
     log_puts(&log, lengths);
-    if (bin_len > MAX_MESSAGE) return fail(&log, TOO_LONG, EXIT_USAGE);
+    if (bin_len > cli::MAX_MESSAGE) return fail(&log, cli::TOO_LONG.data(), EXIT_USAGE);
 
     auto* msg = static_cast<std::uint8_t*>(std::malloc(bin_len ? bin_len : 1));
     if (!msg) return fail(&log, NO_MEMORY, EXIT_NO_MEMORY);
@@ -209,12 +197,12 @@ int klarvex_main(int argc, char* argv[]) {
     sign_message(msg, static_cast<std::uint16_t>(bin_len), r, s);
     std::free(msg);
 
-    char line[65];
-    to_hex(line, r);
-    to_hex(line + 32, s);
-    line[64] = '\n';
-    if (std::fwrite(line, 1, sizeof line, stdout) != sizeof line || !flush_stdout())
-        return fail(&log, NO_OUTPUT, EXIT_NO_OUTPUT);
+    std::uint8_t rs[2 * cli::SCALAR_BYTES];
+    NN_Encode(rs, cli::SCALAR_BYTES, r, NUM_DIGITS);
+    NN_Encode(rs + cli::SCALAR_BYTES, cli::SCALAR_BYTES, s, NUM_DIGITS);
+    char line[cli::PAIR_LINE];
+    cli::pair_line(line, rs, rs + cli::SCALAR_BYTES);
+    if (!cli::print(line, sizeof line)) return fail(&log, NO_OUTPUT, EXIT_NO_OUTPUT);
 
     log_puts(&log, SIGNED);
     log_put(&log, line, sizeof line);

@@ -33,7 +33,9 @@ int refuse(const char* path, const std::string& reason) {
 void put_array(std::string* out, const char* name, const std::uint8_t* b) {
     *out += "inline constexpr std::uint8_t ";
     *out += name;
-    *out += "[16] = {";
+    *out += '[';
+    *out += std::to_string(cli::SCALAR_BYTES);
+    *out += "] = {";
     for (std::size_t i = 0; i < cli::SCALAR_BYTES; ++i) {
         char item[8];
         std::snprintf(item, sizeof item, "%s0x%02x", i ? ", " : "", b[i]);
@@ -45,6 +47,7 @@ void put_array(std::string* out, const char* name, const std::uint8_t* b) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    cli::start();
     if (argc != 3) {
         std::fputs("usage: klarvex-keycheck KEYFILE HEADER\n", stderr);
         return 2;
@@ -79,8 +82,7 @@ int main(int argc, char* argv[]) {
 
     // The header holds the private key: readable by its owner only.
     int fd = open(header_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && fchmod(fd, 0600) == 0 &&
-              write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+    bool ok = fd >= 0 && fchmod(fd, 0600) == 0 && cli::write_all(fd, out.data(), out.size());
     int err = errno;
     if (fd >= 0 && close(fd) != 0 && ok) {
         ok = false;

@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "cli.h"
@@ -29,8 +28,6 @@ using namespace klarvex;
 constexpr int EXIT_WRITTEN = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
-
-constexpr char USAGE[] = "=> usage: klarvex-keygen KEYFILE\n";
 
 // Fills buf from the kernel's generator, blocking until it is seeded.
 bool random_bytes(std::uint8_t* buf, std::size_t len) {
@@ -63,26 +60,13 @@ bool draw_private_key(std::uint8_t d[cli::SCALAR_BYTES]) {
     return ok;
 }
 
-bool write_all(int fd, const char* buf, std::size_t len) {
-    while (len > 0) {
-        ssize_t n = write(fd, buf, len);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        buf += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Creates path, which must not exist yet, with mode 0600 and text as its
 // whole content. On failure nothing is left behind and the error is in errno.
 bool create_key_file(const char* path, const char* text, std::size_t len) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     // The umask may have taken bits away; an owner-only mode is what we want.
-    bool ok = fchmod(fd, 0600) == 0 && write_all(fd, text, len) && fsync(fd) == 0;
+    bool ok = fchmod(fd, 0600) == 0 && cli::write_all(fd, text, len) && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -98,19 +82,15 @@ bool create_key_file(const char* path, const char* text, std::size_t len) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 2) {
-        std::fputs(USAGE, stderr);
-        return EXIT_USAGE;
-    }
+    cli::start();
+    if (argc != 2) return cli::fail(EXIT_USAGE, "usage: klarvex-keygen KEYFILE");
     const char* path = argv[1];
 
     ecc_init();
     cli::KeyPair kp;
-    if (!draw_private_key(kp.d)) {
-        std::fprintf(stderr, "=> cannot read the system's random generator: %s\n",
-                     std::strerror(errno));
-        return EXIT_FAILED;
-    }
+    if (!draw_private_key(kp.d))
+        return cli::fail(EXIT_FAILED, "cannot read the system's random generator: %s",
+                         std::strerror(errno));
     cli::derive_public_key(&kp);
 
     char text[cli::KEY_FILE_MAX];
@@ -119,21 +99,13 @@ int main(int argc, char* argv[]) {
     int err = errno;
     wipe(text, sizeof text);
     wipe(kp.d, sizeof kp.d);
-    if (!written) {
-        if (err == EEXIST)
-            std::fprintf(stderr, "=> %s already exists: not overwritten\n", path);
-        else
-            std::fprintf(stderr, "=> cannot create %s: %s\n", path, std::strerror(err));
-        return EXIT_FAILED;
-    }
+    if (!written && err == EEXIST)
+        return cli::fail(EXIT_FAILED, "%s already exists: not overwritten", path);
+    if (!written) return cli::fail(EXIT_FAILED, "cannot create %s: %s", path, std::strerror(err));
 
-    char line[4 * cli::SCALAR_BYTES + 1];
-    cli::to_hex(line, kp.x, cli::SCALAR_BYTES);
-    cli::to_hex(line + 2 * cli::SCALAR_BYTES, kp.y, cli::SCALAR_BYTES);
-    line[sizeof line - 1] = '\n';
-    if (std::fwrite(line, 1, sizeof line, stdout) != sizeof line || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "=> %s written, but the public key could not be printed\n", path);
-        return EXIT_FAILED;
-    }
+    char line[cli::PAIR_LINE];
+    cli::pair_line(line, kp.x, kp.y);
+    if (!cli::print(line, sizeof line))
+        return cli::fail(EXIT_FAILED, "%s written, but the public key could not be printed", path);
     return EXIT_WRITTEN;
 }

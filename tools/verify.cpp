@@ -8,7 +8,6 @@
 // stderr), 2 usage error, 3 the verdict could not be written.
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -29,14 +28,9 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_NO_OUTPUT = 3;
 
 constexpr char USAGE[] =
-    "=> usage: klarvex-verify MESSAGE SIGNATURE [PUBLIC_KEY]\n"
+    "usage: klarvex-verify MESSAGE SIGNATURE [PUBLIC_KEY]\n"
     "   MESSAGE as given to klarvex; SIGNATURE r || s and PUBLIC_KEY x || y,\n"
-    "   64 hexadecimal digits each (default: the built-in public key)\n";
-
-int fail(const char* reason, int status) {
-    std::fprintf(stderr, "=> %s\n", reason);
-    return status;
-}
+    "   64 hexadecimal digits each (default: the built-in public key)";
 
 const char* reason_of(int result) {
     switch (result) {
@@ -58,19 +52,17 @@ const char* reason_of(int result) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 3 || argc > 4) {
-        std::fputs(USAGE, stderr);
-        return EXIT_USAGE;
-    }
+    cli::start();
+    if (argc < 3 || argc > 4) return cli::fail(EXIT_USAGE, "%s", USAGE);
     const char* hex = argv[1];
 
     std::uint8_t sig[2 * cli::SCALAR_BYTES];
     if (!cli::parse_hex(sig, sizeof sig, argv[2]))
-        return fail("SIGNATURE must be 64 hexadecimal digits: r then s", EXIT_USAGE);
+        return cli::fail(EXIT_USAGE, "SIGNATURE must be 64 hexadecimal digits: r then s");
     std::uint8_t pub[2 * cli::SCALAR_BYTES];
     if (argc == 4) {
         if (!cli::parse_hex(pub, sizeof pub, argv[3]))
-            return fail("PUBLIC_KEY must be 64 hexadecimal digits: x then y", EXIT_USAGE);
+            return cli::fail(EXIT_USAGE, "PUBLIC_KEY must be 64 hexadecimal digits: x then y");
     } else {
         std::memcpy(pub, keyx, sizeof keyx);
         std::memcpy(pub + sizeof keyx, keyy, sizeof keyy);
@@ -80,11 +72,10 @@ int main(int argc, char* argv[]) {
     Point q;
     NN_Decode(q.x, NUM_DIGITS, pub, cli::SCALAR_BYTES);
     NN_Decode(q.y, NUM_DIGITS, pub + cli::SCALAR_BYTES, cli::SCALAR_BYTES);
-    if (const char* bad = cli::check_public_key(q)) return fail(bad, EXIT_USAGE);
+    if (const char* bad = cli::check_public_key(q)) return cli::fail(EXIT_USAGE, "%s", bad);
 
     std::size_t bin_len = std::strlen(hex) >> 1;
-    if (bin_len > cli::MAX_MESSAGE)
-        return fail("message too long: at most 65535 bytes", EXIT_USAGE);
+    if (bin_len > cli::MAX_MESSAGE) return cli::fail(EXIT_USAGE, "%s", cli::TOO_LONG.data());
     std::vector<std::uint8_t> msg(bin_len ? bin_len : 1);
     cli::message_from_hex(msg.data(), hex, bin_len);
 
@@ -93,9 +84,10 @@ int main(int argc, char* argv[]) {
     NN_Decode(s, NUM_DIGITS, sig + cli::SCALAR_BYTES, cli::SCALAR_BYTES);
     ecdsa_init(&q);
     int result = ecdsa_verify(msg.data(), static_cast<std::uint16_t>(bin_len), r, s);
-    if (result != ECDSA_VALID) return fail(reason_of(result), EXIT_INVALID);
+    if (result != ECDSA_VALID) return cli::fail(EXIT_INVALID, "%s", reason_of(result));
 
-    if (std::fputs("valid\n", stdout) == EOF || std::fflush(stdout) != 0)
-        return fail("cannot write the result", EXIT_NO_OUTPUT);
+    constexpr char VALID[] = "valid\n";
+    if (!cli::print(VALID, sizeof VALID - 1))
+        return cli::fail(EXIT_NO_OUTPUT, "cannot write the result");
     return EXIT_VALID;
 }
