@@ -24,6 +24,7 @@
 
 #include "builtin_key.h"
 #include "support.h"
+#include "support/hex.h"
 
 namespace klarvex {
 int klarvex_main(int argc, char* argv[]);
@@ -68,12 +69,6 @@ int open_fds() {
     return n;
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // The salt line's text back to MESSAGE: \xNN (lowercase) is the only escape,
 // and no control character may stand unescaped.
 bool unescape(const std::string& text, std::string* out) {
@@ -84,10 +79,13 @@ bool unescape(const std::string& text, std::string* out) {
             out->push_back(text[i]);
             continue;
         }
-        if (i + 3 >= text.size() || text[i + 1] != 'x') return false;
-        const int hi = hex_digit(text[i + 2]), lo = hex_digit(text[i + 3]);
-        if (hi < 0 || lo < 0) return false;
-        out->push_back(static_cast<char>(hi << 4 | lo));
+        // Two lowercase digits: what unhex reads, hex writes back the same.
+        const std::string nn = text.compare(i, 2, "\\x") == 0 ? text.substr(i + 2, 2) : "";
+        std::vector<std::uint8_t> b;
+        if (nn.size() != 2 || !klarvex::test::unhex(&b, nn) ||
+            klarvex::test::hex(b.data(), 1) != nn)
+            return false;
+        out->push_back(static_cast<char>(b[0]));
         i += 3;
     }
     return true;

@@ -67,7 +67,10 @@ TEST(Hostile, MessagesSignTheirDefinedBytes) {
         {"", "", {}},
         {"7", "7", {}},                            // one character: no byte
         {"abc", "abc", {0xab}},                    // odd: the last is dropped
+        {"4A4b", "4A4b", {0x4a, 0x4b}},            // either case
+        {"00ff80", "00ff80", {0x00, 0xff, 0x80}},  //
         {"zzzz", "zzzz", {0, 0}},                  // no hex digit at all
+        {"zz1g61", "zz1g61", {0, 1, 0x61}},        // one digit: its value
         {" 61", " 61", {0x61}},                    // blank skipped
         {"  6162", "  6162", {0x61, 0x61, 0x62}},  //
         {"\t41\n", "\\x0941\\x0a", {0x41, 0x01}},  //
@@ -89,39 +92,36 @@ TEST(Hostile, MessagesSignTheirDefinedBytes) {
     }
 }
 
-// Every byte but NUL in one MESSAGE: the salt line stays one line, with each
-// control character, DEL and the backslash escaped and every other byte as
-// passed.
+// A MESSAGE that tries to forge a line of the record, then every byte but
+// NUL: the salt line stays one line, with each control character, DEL and
+// the backslash escaped and every other byte as passed.
 TEST(Hostile, SaltLineEscapesEveryControlByte) {
     TempDir dir;
-    std::string message, salt;
+    std::string message = "61\nsigned salt: 00", salt = "61\\x0asigned salt: 00";
     for (int b = 1; b < 256; ++b) {
-        message.push_back(static_cast<char>(b));
-        if (b < 0x20 || b == 0x7f || b == '\\') {
-            char esc[5];
-            std::snprintf(esc, sizeof esc, "\\x%02x", b);
-            salt += esc;
-        } else {
-            salt.push_back(static_cast<char>(b));
-        }
+        const auto c = static_cast<std::uint8_t>(b);
+        message.push_back(static_cast<char>(c));
+        if (b < 0x20 || b == 0x7f || b == '\\')
+            salt += "\\x" + test::hex(&c, 1);
+        else
+            salt.push_back(static_cast<char>(c));
     }
     fs::path log = dir / "log";
     Result r = run(dir, {message, log.string()});
     ASSERT_EQ(r.status, 0);
-    std::vector<std::string> got = lines(slurp(log));
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0], "salt: `" + salt + "'");
-    EXPECT_EQ(got[2], "signed salt: " + r.out.substr(0, 64));
+    EXPECT_EQ(lines(slurp(log)),
+              (std::vector<std::string>{"salt: `" + salt + "'", lengths_line(message.size()),
+                                        "signed salt: " + r.out.substr(0, 64)}));
 }
 
-// 131,071 characters, the longest argument Linux passes: 65,535 bytes signed
-// whole, the odd last character dropped.
+// 131,071 characters, the longest argument Linux passes, in upper case:
+// 65,535 bytes signed whole, the odd last character dropped.
 TEST(Hostile, LongestArgumentIsSignedWhole) {
     TempDir dir;
     std::vector<std::uint8_t> msg(65535);
     for (std::size_t i = 0; i < msg.size(); ++i)
         msg[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
-    const std::string hex = test::hex(msg.data(), msg.size()) + 'f';
+    const std::string hex = test::upper(test::hex(msg.data(), msg.size())) + 'F';
     ASSERT_EQ(hex.size(), 131071u);
     fs::path log = dir / "log";
     Result r = run(dir, {hex, log.string()});
@@ -165,31 +165,36 @@ TEST(Hostile, UnusableLogIsSkipped) {
     EXPECT_EQ(slurp(readonly), "kept\n");
 }
 
-// Standard output closed or a pipe without a reader (a full device is in
-// tool_test): status 3, the reason on stderr and as the log's third line.
-// A closed stdout must not make the log descriptor 1.
+// Standard output full, closed or a pipe without a reader: status 3, the
+// reason on stderr and as the log's third line. A closed stdout must not make
+// the log descriptor 1, and without a log it must not go unnoticed either.
 TEST(Hostile, UnwritableStdoutIsReported) {
     TempDir dir;
-    fs::path log = dir / "log";
-    for (Out out : {Out::Closed, Out::ClosedPipe}) {
+    const std::string record = "salt: `616263'\n" + lengths_line(6) + "\n" + NO_OUTPUT;
+    const struct {
+        Out out;
+        bool log;
+    } cases[] = {
+        {Out::DevFull, true}, {Out::Closed, true}, {Out::ClosedPipe, true}, {Out::Closed, false}};
+    for (const auto& c : cases) {
+        fs::path log = dir / "log";
         fs::remove(log);
-        Options opt;
-        opt.out = out;
-        Result r = run(dir, {"616263", log.string()}, opt);
+        std::vector<std::string> args = {"616263"};
+        if (c.log) args.push_back(log.string());
+        SCOPED_TRACE("stdout case " + std::to_string(static_cast<int>(c.out)));
+        Result r = run(dir, args, Options(c.out));
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err, NO_OUTPUT);
-        EXPECT_EQ(slurp(log), "salt: `616263'\nlengths: ascii hex: 6 bin: 3\n" + NO_OUTPUT);
+        if (c.log) {
+            EXPECT_EQ(slurp(log), record);
+        }
     }
-    Options closed;
-    closed.out = Out::Closed;
-    Result r = run(dir, {"616263"}, closed);
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, NO_OUTPUT);
 }
 
 // 200 runs released at the same moment, each with its own MESSAGE of a few
-// hundred to a few thousand characters, append to one log: 600 lines, each
-// run's three adjacent, whole, and matching its standard output.
+// hundred to a few thousand characters (and every 25th of 60,000, a record of
+// many pages), append to one log: 600 lines, each run's three adjacent,
+// whole, and matching its standard output.
 TEST(Hostile, TwoHundredConcurrentRunsShareOneLog) {
     constexpr int RUNS = 200;
     TempDir dir;
@@ -201,8 +206,8 @@ TEST(Hostile, TwoHundredConcurrentRunsShareOneLog) {
     for (int i = 0; i < RUNS; ++i) {
         char head[9];
         std::snprintf(head, sizeof head, "%08x", i);
-        messages.push_back(head +
-                           std::string(2 * (100 + i * 37 % 1500), "0123456789abcdef"[i % 16]));
+        const std::size_t len = i % 25 ? 2 * (100 + i * 37 % 1500) : 60000;
+        messages.push_back(head + std::string(len, "0123456789abcdef"[i % 16]));
         Options opt;
         opt.gate = gate[0];
         opt.gate_writer = gate[1];

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "builtin_key.h"
 #include "ecc.h"
 #include "keyfile.h"
+#include "support/hex.h"
 #include "support/process.h"
 #include "support/random.h"
 
@@ -28,6 +28,7 @@ namespace {
 using test::hex;
 using test::Result;
 using test::TempDir;
+using test::upper;
 
 // The group order n, big-endian hex (SEC 2).
 const std::string N_HEX = "3fffffff7fffffffbe0024720613b5a3";
@@ -38,12 +39,6 @@ const std::string BUILTIN_PUB = hex(keyx, 16) + hex(keyy, 16);
 std::string cat(std::string a, const std::string& b) {
     a += b;
     return a;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 Result verify(const TempDir& dir, const std::vector<std::string>& args) {
@@ -94,9 +89,11 @@ TEST(VerifyTool, AcceptsWhatKlarvexSigns) {
     expect_refused(verify(dir, {"616264", sig}), 1, "does not match", "changed message");
     expect_refused(verify(dir, {"61626300", sig}), 1, "does not match", "longer message");
 
-    Result full = test::run(dir, KLARVEX_VERIFY_PATH, {"616263", sig}, {test::Out::DevFull});
-    EXPECT_EQ(full.status, 3);
-    EXPECT_EQ(full.err, "=> cannot write the result\n");
+    for (test::Out out : {test::Out::DevFull, test::Out::ClosedPipe}) {
+        Result r = test::run(dir, KLARVEX_VERIFY_PATH, {"616263", sig}, {out});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, "=> cannot write the result\n");
+    }
 }
 
 TEST(VerifyTool, NamesTheReasonOfEachVerdict) {

@@ -15,28 +15,16 @@
 #include <openssl/obj_mac.h>
 #include <openssl/sha.h>
 
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
-namespace {
+#include "hex.h"
 
-bool unhex(std::vector<unsigned char>* out, const char* text) {
-    std::size_t len = std::strlen(text);
-    if (len % 2) return false;
-    out->resize(len / 2);
-    for (std::size_t i = 0; i < out->size(); ++i) {
-        unsigned v;
-        if (std::sscanf(text + 2 * i, "%2x", &v) != 1) return false;
-        (*out)[i] = static_cast<unsigned char>(v);
-    }
-    return true;
-}
-
-}  // namespace
+using klarvex::test::unhex;
 
 int main(int argc, char* argv[]) {
-    std::vector<unsigned char> pub, msg, sig;
+    std::vector<std::uint8_t> pub, msg, sig;
     if (argc != 4 || !unhex(&pub, argv[1]) || !unhex(&msg, argv[2]) || !unhex(&sig, argv[3]) ||
         pub.size() != 32 || sig.size() != 32) {
         std::fputs("usage: klarvex_openssl_verify PUBLIC_KEY MESSAGE SIGNATURE\n", stderr);

@@ -1,6 +1,6 @@
 // Running a built tool from a test: a temporary directory, and a child
 // process whose standard output and error go to files there (or stdout to
-// somewhere that cannot be written); text helpers for arguments and output.
+// somewhere that cannot be written); text helpers for output.
 
 #ifndef KLARVEX_TEST_PROCESS_H
 #define KLARVEX_TEST_PROCESS_H
@@ -42,16 +42,6 @@ inline std::vector<std::string> lines(const std::string& text) {
     for (std::string l; std::getline(in, l);)
         out.push_back(l);
     return out;
-}
-
-// Lowercase hex of len bytes.
-inline std::string hex(const std::uint8_t* b, std::size_t len) {
-    std::string h;
-    for (std::size_t i = 0; i < len; ++i) {
-        h += "0123456789abcdef"[b[i] >> 4];
-        h += "0123456789abcdef"[b[i] & 15];
-    }
-    return h;
 }
 
 class TempDir {
