@@ -7,17 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ecc_base_table.h"
 #include "field.h"
+#include "secp128r2_data.h"
 
 namespace klarvex {
 
 namespace {
 
-CurveParams param;
-Point pBaseArray[WINDOW_TABLE_SIZE];
-std::uint32_t mask[8];
-
 constexpr std::uint32_t kOne[NUM_DIGITS] = {1, 0, 0, 0, 0};
+constexpr const CurveParams& kCurve = kSecp128r2;
 
 void p_clear(Point* P) {
     NN_AssignZero(P->x, NUM_DIGITS);
@@ -126,12 +125,14 @@ void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_
 
 }  // namespace
 
+void ecc_init() {}
+
 void ecc_get_order(std::uint32_t* order) {
-    NN_Assign(order, param.order, NUM_DIGITS);
+    NN_Assign(order, kCurve.order, NUM_DIGITS);
 }
 
 const Point* ecc_get_base_p() {
-    return &param.G;
+    return &kCurve.G;
 }
 
 void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint32_t* Z1) {
@@ -143,11 +144,11 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
     }
     const bool z1_one = Z_is_one(Z1);
     if (z1_one) {
-        fe_sqr(A, P1->x);       // A = X1^2
-        fe_shl(B, A, 1);        // B = 2*X1^2
-        fe_add(A, A, B);        // A = 3*X1^2
-        fe_add(M, A, param.a);  // M = 3*X1^2 + a
-    } else if (param.a_minus3) {
+        fe_sqr(A, P1->x);        // A = X1^2
+        fe_shl(B, A, 1);         // B = 2*X1^2
+        fe_add(A, A, B);         // A = 3*X1^2
+        fe_add(M, A, kCurve.a);  // M = 3*X1^2 + a
+    } else if (kCurve.a_minus3) {
         std::uint32_t C[NUM_DIGITS];
         fe_sqr(B, Z1);        // B = Z1^2
         fe_add(A, P1->x, B);  // A = X1 + Z1^2
@@ -155,18 +156,18 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
         fe_mul(B, A, C);      // B = X1^2 - Z1^4
         fe_shl(A, B, 1);      // A = 2*(X1^2 - Z1^4)
         fe_add(M, A, B);      // M = 3*(X1^2 - Z1^4)
-    } else if (param.a_zero) {
+    } else if (kCurve.a_zero) {
         fe_sqr(A, P1->x);  // A = X1^2
         fe_shl(B, A, 1);   // B = 2*X1^2
         fe_add(M, A, B);   // M = 3*X1^2
     } else {
-        fe_sqr(A, P1->x);       // A = X1^2
-        fe_shl(B, A, 1);        // B = 2*X1^2
-        fe_add(A, A, B);        // A = 3*X1^2
-        fe_sqr(B, Z1);          // B = Z1^2
-        fe_sqr(B, B);           // B = Z1^4
-        fe_mul(B, B, param.a);  // B = a*Z1^4
-        fe_add(M, B, A);        // M = 3*X1^2 + a*Z1^4
+        fe_sqr(A, P1->x);        // A = X1^2
+        fe_shl(B, A, 1);         // B = 2*X1^2
+        fe_add(A, A, B);         // A = 3*X1^2
+        fe_sqr(B, Z1);           // B = Z1^2
+        fe_sqr(B, B);            // B = Z1^4
+        fe_mul(B, B, kCurve.a);  // B = a*Z1^4
+        fe_add(M, B, A);         // M = 3*X1^2 + a*Z1^4
     }
     /* A point with y = 0 has a vertical tangent: Z3 = 2*Y1*Z1 = 0 makes its
      * double the point at infinity without a test. */
@@ -202,21 +203,21 @@ void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
     fe_sqr(W, Z0);    // W = Z^2
     fe_sqr(W, W);     // W = Z^4
     for (std::uint8_t i = 0; i < m; ++i) {
-        if (param.a_minus3) {
+        if (kCurve.a_minus3) {
             fe_sqr(A, X);     // A = X^2
             fe_sub(A, A, W);  // A = X^2 - Z^4
             fe_shl(B, A, 1);  // B = 2*(X^2 - Z^4)
             fe_add(M, A, B);  // M = 3*(X^2 - Z^4)
-        } else if (param.a_zero) {
+        } else if (kCurve.a_zero) {
             fe_sqr(B, X);     // B = X^2
             fe_shl(A, B, 1);  // A = 2*X^2
             fe_add(M, A, B);  // M = 3*X^2
         } else {
-            fe_sqr(B, X);           // B = X^2
-            fe_shl(A, B, 1);        // A = 2*X^2
-            fe_add(A, A, B);        // A = 3*X^2
-            fe_mul(B, param.a, W);  // B = a*Z^4
-            fe_add(M, A, B);        // M = 3*X^2 + a*Z^4
+            fe_sqr(B, X);            // B = X^2
+            fe_shl(A, B, 1);         // A = 2*X^2
+            fe_add(A, A, B);         // A = 3*X^2
+            fe_mul(B, kCurve.a, W);  // B = a*Z^4
+            fe_add(M, A, B);         // M = 3*X^2 + a*Z^4
         }
         fe_sqr(T, Y);       // T = 4*y^2
         fe_mul(S, X, T);    // S = 4*X*y^2
@@ -340,9 +341,6 @@ void ecc_win_precompute(const Point* baseP, Point* pointArray) {
     for (int i = 1; i < WINDOW_TABLE_SIZE; ++i) {
         ecc_add(&pointArray[i], &pointArray[i - 1], baseP);  // (i+1)*P = i*P + P
     }
-    for (int i = 0; i < 8; ++i) {
-        mask[i] = std::uint32_t{0xF} << (4 * i);
-    }
 }
 
 void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
@@ -359,9 +357,8 @@ void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
     for (std::int16_t i = static_cast<std::int16_t>(d - 1); i >= 0; --i) {
         for (std::int8_t j = 7; j >= 0; --j) {
             ecc_m_dbl_projective(P0, Z, 4);
-            std::uint32_t w = mask[j] & n[i];
+            const std::uint32_t w = (n[i] >> (4 * j)) & 0xF;  // nibble j of digit i
             if (w != 0) {
-                w >>= 4 * j;
                 c_add_mix(P0, Z, P0, Z, &pointArray[w - 1]);
             }
         }
@@ -370,7 +367,7 @@ void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
 }
 
 void ecc_win_mul_base(Point* P0, const std::uint32_t* n) {
-    ecc_win_mul(P0, n, pBaseArray);
+    ecc_win_mul(P0, n, kBaseTable);
 }
 
 void ecc_mul(Point* P0, const Point* P1, const std::uint32_t* n) {
@@ -388,11 +385,6 @@ void ecc_mul(Point* P0, const Point* P1, const std::uint32_t* n) {
         }
     }
     to_affine(P0, Z);
-}
-
-void ecc_init() {
-    get_curve_param(&param);
-    ecc_win_precompute(&param.G, pBaseArray);
 }
 
 }  // namespace klarvex

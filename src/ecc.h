@@ -10,9 +10,10 @@
 // Field elements are in [0, p] with digit 4 zero between operations; the value
 // p stands for zero. Compare coordinates reduced mod p, not digit by digit.
 //
-// The module holds the curve parameters and the window table of the base
-// point; ecc_init must run before any other operation here. Nothing is
-// allocated and nothing runs in constant time.
+// The module keeps no state that changes: the curve parameters and the window
+// table of G are constant data of the library, so every operation works from
+// the start, and the operations may run on several threads at once on
+// distinct arrays. Nothing is allocated and nothing runs in constant time.
 
 #ifndef KLARVEX_ECC_H
 #define KLARVEX_ECC_H
@@ -27,15 +28,15 @@ namespace klarvex {
 // Number of entries of a window table: entry j-1 holds j*P for j = 1..15.
 inline constexpr int WINDOW_TABLE_SIZE = 15;
 
-// Fills the curve parameters and builds the window table of G. Must run once
-// before every other operation of this module; a second call recomputes the
-// same values.
+// Does nothing: the curve parameters and the window table of G that it once
+// filled are constant data now. Kept for callers that set the module up
+// first; harmless to call, any number of times, at any point.
 void ecc_init();
 
 // order = n, the group order (NUM_DIGITS digits, digit 4 zero).
 void ecc_get_order(std::uint32_t* order);
 
-// The base point G of the module's parameters, for reading.
+// The base point G, for reading; the same address on every call.
 const Point* ecc_get_base_p();
 
 // (P0, Z0) = 2*(P1, Z1). A point of order two (y = 0) and the point at
@@ -58,7 +59,7 @@ void ecc_add(Point* P0, const Point* P1, const Point* P2);
 void ecc_add_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint32_t* Z1,
                   const Point* P2, const std::uint32_t* Z2);
 
-// table[j-1] = j*P for j = 1..15, affine; also fills the module's nibble masks.
+// table[j-1] = j*P for j = 1..15, affine.
 // P must be a finite point of the curve. table must not overlap P.
 void ecc_win_precompute(const Point* baseP, Point* pointArray);
 
@@ -68,7 +69,7 @@ void ecc_win_precompute(const Point* baseP, Point* pointArray);
 // and from the table.
 void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray);
 
-// P0 = k*G over the base point's table.
+// P0 = k*G over the window table of G.
 void ecc_win_mul_base(Point* P0, const std::uint32_t* n);
 
 // P0 = k*P by left-to-right double-and-add; no table. Same results and the

@@ -49,6 +49,7 @@ const std::uint8_t* bytes(const char* s) {
 }
 
 const Num N = num("3fffffff7fffffffbe0024720613b5a3");
+const Num E_ABC = num("1a38fdda6923cd0658401ee79a176d43");  // SHA-1("abc") mod n
 const Num P = num("fffffffdffffffffffffffffffffffff");
 
 // Known-answer key: Q = d*G, from an independent implementation (self-generated).
@@ -305,7 +306,7 @@ TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
     test::Rng rng(2);
     std::uint8_t digest[SHA1_HASH_SIZE];
     sha1(digest, bytes("abc"), 3);
-    const Num e = num("1a38fdda6923cd0658401ee79a176d43");
+    const Num& e = E_ABC;
     const Num two = {2, 0, 0, 0, 0};
 
     for (int iter = 0; iter < 20; ++iter) {
@@ -330,6 +331,47 @@ TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
         ecdsa_init(&q);
         EXPECT_EQ(ecdsa_verify(bytes("abc"), 3, r.data(), s.data()), ECDSA_INVALID) << iter;
     }
+}
+
+// Signing needs no set-up, and verifying without a key rejects: run in a
+// process of its own (the threadsafe death-test style starts the binary
+// afresh), where neither ecc_init nor ecdsa_init has run.
+std::string use_without_set_up() {
+    std::string wrong;
+    Num r1, s1, r2, s2;
+    std::srand(321);
+    ecdsa_sign(bytes("abc"), 3, r1.data(), s1.data(), KAT_D.data());
+    // With s = e/k and r = x(k*G), u1*G alone is k*G: what a key of (0, 0)
+    // (the empty table) would let through.
+    const Num k = test::num(12345), forged_s = mul_n(E_ABC, inv_n(k));
+    const Num forged_r = mod_n(x_of(mul_base(k)));
+    if (ecdsa_verify(bytes("abc"), 3, r1.data(), s1.data()) != ECDSA_INVALID ||
+        ecdsa_verify(bytes("abc"), 3, forged_r.data(), forged_s.data()) != ECDSA_INVALID)
+        wrong += "verified without a key; ";
+    if (ecdsa_verify(bytes("abc"), 3, Num{}.data(), s1.data()) != ECDSA_R_ZERO)
+        wrong += "range test without a key; ";
+    ecc_init();
+    ecdsa_init(&KAT_Q);
+    if (ecdsa_verify(bytes("abc"), 3, r1.data(), s1.data()) != ECDSA_VALID)
+        wrong += "the signature made before set-up does not verify; ";
+    std::srand(321);
+    ecdsa_sign(bytes("abc"), 3, r2.data(), s2.data(), KAT_D.data());
+    if (r1 != r2 || s1 != s2) wrong += "set-up changed the signature; ";
+    ecc_init();
+    if (ecdsa_verify(bytes("abc"), 3, r1.data(), s1.data()) != ECDSA_VALID)
+        wrong += "a second ecc_init broke verification; ";
+    return wrong;
+}
+
+TEST(EcdsaSetUp, SigningNeedsNoneVerifyingWithoutAKeyRejects) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string wrong = use_without_set_up();
+            std::fputs(wrong.c_str(), stderr);
+            std::exit(wrong.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace
