@@ -1,5 +1,9 @@
 // Point arithmetic on secp128r2: Jacobian doubling and addition, fixed-window
 // scalar multiplication over affine tables.
+//
+// Costs are counted in field squarings (S) and multiplications (M), a
+// multiplication by the curve coefficient a included; additions,
+// subtractions, small multiples and halvings are not counted.
 
 #include "ecc.h"
 
@@ -55,8 +59,8 @@ std::uint32_t b_testbit(const std::uint32_t* a, std::int16_t i) {
     return pa + na <= pb || pb + nb <= pa;
 }
 
-// (X, Y, Z) -> (X/Z^2, Y/Z^3), using up Z. The point at infinity comes
-// out as exactly (0, 0).
+// (X, Y, Z) -> (X/Z^2, Y/Z^3), using up Z: one inversion, 1S + 3M. The point
+// at infinity comes out as exactly (0, 0).
 void to_affine(Point* P, std::uint32_t* Z) {
     std::uint32_t I[NUM_DIGITS];
     if (Z_is_one(Z)) return;
@@ -71,8 +75,14 @@ void to_affine(Point* P, std::uint32_t* Z) {
     fe_mul(P->y, P->y, Z);  // y = Y/Z^3
 }
 
-// (X3, Y3, Z3) = (X1, Y1, Z1) + (x2, y2). The result may be the projective
-// operand's arrays, not the affine operand's.
+/*
+ * (X3, Y3, Z3) = (X1, Y1, Z1) + (x2, y2), Jacobian plus affine: 3S + 8M.
+ * madd-2004-hmv of the Explicit-Formulas Database, which is Algorithm 3.22
+ * of Hankerson, Menezes and Vanstone, "Guide to Elliptic Curve
+ * Cryptography" (2004), section 3.2.2 (stated there for a = -3; the addition
+ * does not use a). The result may be the projective operand's arrays, not
+ * the affine operand's.
+ */
 void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_t* Z1,
                const Point* P2) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], C[NUM_DIGITS], D[NUM_DIGITS];
@@ -135,6 +145,15 @@ const Point* ecc_get_base_p() {
     return &kCurve.G;
 }
 
+/*
+ * Jacobian doubling as in IEEE Std 1363-2000, annex A.10.4, with its three
+ * forms of the slope numerator M, tested in its order: Z1 = 1, then a = -3,
+ * then the general form. With the general M it is dbl-1998-cmo-2 of the
+ * Explicit-Formulas Database (Cohen, Miyaji and Ono, "Efficient elliptic
+ * curve exponentiation using mixed coordinates", ASIACRYPT 1998). Costs:
+ * general 6S + 4M (the form secp128r2 takes), Z1 = 1 4S + 2M, a = -3 4S + 4M,
+ * a = 0 4S + 3M.
+ */
 void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint32_t* Z1) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], M[NUM_DIGITS], S[NUM_DIGITS], T[NUM_DIGITS];
 
@@ -149,6 +168,7 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
         fe_add(A, A, B);         // A = 3*X1^2
         fe_add(M, A, kCurve.a);  // M = 3*X1^2 + a
     } else if (kCurve.a_minus3) {
+        // M as in Algorithm 3.21 of Hankerson, Menezes and Vanstone
         std::uint32_t C[NUM_DIGITS];
         fe_sqr(B, Z1);        // B = Z1^2
         fe_add(A, P1->x, B);  // A = X1 + Z1^2
@@ -190,6 +210,17 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
     fe_sub(P0->y, A, T);      // Y3 = M*(S - X3) - 8*Y1^4
 }
 
+/*
+ * m doublings in a row: Algorithm 3.23 (repeated doubling) of Hankerson,
+ * Menezes and Vanstone, "Guide to Elliptic Curve Cryptography" (2004),
+ * section 3.2.2, stated there for a = -3 and here with the same three forms
+ * of M as ecc_dbl_proj. W = Z^4 is carried from pass to pass (one
+ * multiplication by the new 16*y^4 instead of two squarings of Z) and Y is
+ * kept doubled (three shift-doublings a pass instead of five, for one
+ * doubling before the passes and one halving after them). Costs: 2S once,
+ * then per pass 4S + 5M in the general form (4S + 4M for a = -3 or a = 0),
+ * one M less in the last pass.
+ */
 void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], M[NUM_DIGITS], S[NUM_DIGITS], T[NUM_DIGITS];
     std::uint32_t W[NUM_DIGITS];
@@ -237,6 +268,8 @@ void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
     fe_half(Y, Y);  // y = Y/2
 }
 
+// The mixed addition of the first operand, entered with Z = 1, and the
+// second, then the conversion to affine coordinates unless Z is still 1.
 void ecc_add(Point* P0, const Point* P1, const Point* P2) {
     std::uint32_t Z[NUM_DIGITS], Z1[NUM_DIGITS];
 
@@ -254,6 +287,12 @@ void ecc_add(Point* P0, const Point* P1, const Point* P2) {
     to_affine(P0, Z);
 }
 
+/*
+ * Jacobian plus Jacobian as in IEEE Std 1363-2000, annex A.10.5: with the
+ * sums T = U1 + U2 and M = S1 + S2, X3 = R^2 - T*H^2 and
+ * 2*Y3 = (T*H^2 - 2*X3)*R - M*H^3, halved at the end. Costs: 4S + 12M for
+ * Z1, Z2 != 1; 3S + 8M when one of them is 1; 2S + 4M when both are.
+ */
 void ecc_add_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint32_t* Z1,
                   const Point* P2, const std::uint32_t* Z2) {
     std::uint32_t A[NUM_DIGITS], C[NUM_DIGITS], D[NUM_DIGITS], E[NUM_DIGITS];
@@ -335,6 +374,7 @@ void ecc_add_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
     fe_half(P0->y, A);    // Y3 = A/2
 }
 
+// Fourteen affine additions, each with its own inversion.
 void ecc_win_precompute(const Point* baseP, Point* pointArray) {
     assert(disjoint(baseP, sizeof(Point), pointArray, sizeof(Point) * WINDOW_TABLE_SIZE));
     p_copy(&pointArray[0], baseP);
@@ -343,6 +383,13 @@ void ecc_win_precompute(const Point* baseP, Point* pointArray) {
     }
 }
 
+/*
+ * The left-to-right 2^4-ary method (Menezes, van Oorschot and Vanstone,
+ * "Handbook of Applied Cryptography" (1996), Algorithm 14.82, written
+ * additively): per nibble of n from the top, four doublings and at most one
+ * mixed addition of a table entry; then one conversion to affine
+ * coordinates.
+ */
 void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
     std::uint32_t Z[NUM_DIGITS];
 
@@ -370,6 +417,8 @@ void ecc_win_mul_base(Point* P0, const std::uint32_t* n) {
     ecc_win_mul(P0, n, kBaseTable);
 }
 
+// Left-to-right double-and-add (Algorithm 14.79 of the Handbook, written
+// additively): one doubling per bit of n, one mixed addition per set bit.
 void ecc_mul(Point* P0, const Point* P1, const std::uint32_t* n) {
     std::uint32_t Z[NUM_DIGITS];
 
