@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -372,6 +374,115 @@ TEST(EcdsaSetUp, SigningNeedsNoneVerifyingWithoutAKeyRejects) {
             std::exit(wrong.empty() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "^$");
+}
+
+// The stack below the caller's frame, kStack bytes of it: painted with a
+// byte before a call, or copied after it as the call's dead frames left it.
+// One function does both, so that both see the same addresses.
+constexpr std::size_t kStack = 262144;
+std::uint8_t stack_copy[kStack];
+
+enum class Area { Copy, Paint };
+
+[[gnu::noinline]] void stack_area(Area what, std::uint8_t paint = 0) {
+    std::uint8_t area[kStack];
+    if (what == Area::Paint) {
+        std::memset(area, paint, sizeof area);
+        asm volatile("" : : "r"(area) : "memory");  // the stores are kept
+    } else {
+        asm volatile("" : "=m"(area));  // whatever the dead frames hold
+        std::memcpy(stack_copy, area, sizeof area);
+    }
+}
+
+bool on_stack(const void* pattern, std::size_t len) {
+    const auto* p = static_cast<const std::uint8_t*>(pattern);
+    return std::search(stack_copy, stack_copy + kStack, p, p + len) != stack_copy + kStack;
+}
+
+// Bytes of stack below its caller that f() writes: the painted area less the
+// part at its far end that f() left painted.
+template <class F>
+std::size_t stack_use(F f) {
+    constexpr std::uint8_t kPaint = 0x5A;
+    stack_area(Area::Paint, kPaint);
+    f();
+    stack_area(Area::Copy);
+    std::size_t untouched = 0;
+    while (untouched < kStack && stack_copy[untouched] == kPaint)
+        ++untouched;
+    return kStack - untouched;
+}
+
+/*
+ * ecdsa_sign clears kStackWipe bytes below its frame when it ends, to reach
+ * the dead frames of its callees. Here the stack that those callees use,
+ * called one after the other as ecdsa_sign calls them, against that of
+ * ecdsa_sign as a whole, its clearing included: the clearing must reach
+ * twice as deep as the deepest callee. The figures are printed; the comment
+ * at kStackWipe in ecdsa.cpp says what they were.
+ */
+TEST(NonceWipe, ClearingReachesTwiceBelowTheDeepestCallee) {
+    const std::size_t callees = stack_use([] {
+        std::uint8_t digest[SHA1_HASH_SIZE], extra[SHA1_HASH_SIZE];
+        Num e, k, r, s;
+        Point kG;
+        sha1(digest, bytes("abc"), 3);
+        NN_Decode(e.data(), NUM_DIGITS, digest, SHA1_HASH_SIZE);
+        NN_Mod(e.data(), e.data(), NUM_DIGITS, N.data(), NUM_DIGITS);
+        gen_random(k.data(), NUM_DIGITS);
+        NN_Encode(extra, SHA1_HASH_SIZE, k.data(), NUM_DIGITS);
+        ecdsa_nonce(k.data(), KAT_D.data(), digest, extra);
+        ecc_win_mul_base(&kG, k.data());
+        NN_Mod(r.data(), kG.x, NUM_DIGITS, N.data(), NUM_DIGITS);
+        NN_ModInv(k.data(), k.data(), N.data(), NUM_DIGITS);
+        NN_ModMult(s.data(), KAT_D.data(), r.data(), N.data(), NUM_DIGITS);
+        NN_ModAdd(s.data(), e.data(), s.data(), N.data(), NUM_DIGITS);
+        NN_ModMult(s.data(), k.data(), s.data(), N.data(), NUM_DIGITS);
+    });
+    const std::size_t sign = stack_use([] {
+        Num r, s;
+        ecdsa_sign(bytes("abc"), 3, r.data(), s.data(), KAT_D.data());
+    });
+    std::printf("[ stack    ] signing's callees use %zu bytes, ecdsa_sign and its clearing %zu\n",
+                callees, sign);
+    ASSERT_LT(sign, kStack) << "the painted area is too small to measure";
+    EXPECT_GE(sign, 2 * callees);
+}
+
+// After ecdsa_sign no copy of the nonce k or of k^-1 (nor of n - k or n - k^-1,
+// the magnitudes the inversion works with, nor the leading bytes of the
+// generator's output V, from which k = V >> 34) stays in the dead stack
+// frames of its callees.
+TEST(NonceWipe, SigningLeavesNoCopyOfTheNonce) {
+    int found = 0;
+    for (unsigned seed = 1; seed <= 100; ++seed) {
+        std::uint8_t msg[64];
+        for (std::size_t i = 0; i < sizeof msg; ++i)
+            msg[i] = static_cast<std::uint8_t>(seed * 7 + i);
+        const auto len = static_cast<std::uint16_t>(seed % sizeof msg);
+
+        // The nonce of the first attempt, as ecdsa_sign derives it.
+        Num k[4];
+        k[0] = first_nonce(seed, KAT_D, msg, len);
+        k[1] = inv_n(k[0]);
+        k[2] = sub_n(Num{}, k[0]);
+        k[3] = sub_n(Num{}, k[1]);
+        Num v;
+        std::uint8_t v_bytes[16];
+        NN_LShift(v.data(), k[0].data(), 2, NUM_DIGITS);
+        NN_Encode(v_bytes, sizeof v_bytes, v.data(), NUM_DIGITS);
+
+        stack_area(Area::Paint);
+        Num r, s;
+        std::srand(seed);
+        ecdsa_sign(msg, len, r.data(), s.data(), KAT_D.data());
+        stack_area(Area::Copy);
+        for (const auto& x : k)
+            found += on_stack(x.data(), 16);
+        found += on_stack(v_bytes, 12);
+    }
+    EXPECT_EQ(found, 0) << "copies of k, k^-1, n - k, n - k^-1 or V left on the stack";
 }
 
 }  // namespace
