@@ -125,8 +125,8 @@ Jac add_proj(const Jac& a, const Jac& b) {
 const Num kOne = num(1);
 
 // The one point of order two, (x0, 0): x0 is the root of x^3 + a*x + b mod p
-// (self-generated with a polynomial gcd against x^p - x; the cubic has only
-// this root, and b is not a square, so no point has x = 0).
+// (gen/known_answers.py finds it with a polynomial gcd against x^p - x; the
+// cubic has only this root, and b is not a square, so no point has x = 0).
 Point pt(std::string_view x, std::string_view y) {
     Point r;
     const Num a = hex(x), b = hex(y);
