@@ -389,10 +389,10 @@ inline void divmod128(u128 a, u128 b, u128* q, u128* r) {
  * NN_ModInv over NUM_DIGITS digits for x and m below 2^128: the same steps
  * on 128-bit words, with the same result for every input. The coefficient
  * magnitudes never exceed m (|s_i| <= m / r_(i-1) in the extended Euclidean
- * algorithm), so nothing wraps; should a sum or product ever not fit, false
- * is returned and the caller runs the digit version instead.
+ * algorithm, and the last one is m / gcd(x, m)), so no sum or product wraps
+ * and m - c_old never borrows.
  */
-bool mod_inv128(u32* a, const u32* x, const u32* mod) {
+void mod_inv128(u32* a, const u32* x, const u32* mod) {
     const u128 m = words::ld128(mod);
     u128 c_old = 1, c_new = 0, r_old = words::ld128(x), r_new = m;
     bool negative = false;
@@ -402,27 +402,19 @@ bool mod_inv128(u32* a, const u32* x, const u32* mod) {
         divmod128(r_old, r_new, &q, &r);
         if (q == 1) {
             c = c_old + c_new;
-            if (c < c_old) return false;
+        } else if ((q >> 64) == 0 && (c_new >> 64) == 0) {
+            c = c_old + static_cast<u128>(static_cast<u64>(q)) * static_cast<u64>(c_new);
         } else {
-            u128 w;
-            if ((q >> 64) == 0 && (c_new >> 64) == 0) {
-                w = static_cast<u128>(static_cast<u64>(q)) * static_cast<u64>(c_new);
-            } else if (__builtin_mul_overflow(q, c_new, &w)) {
-                return false;
-            }
-            c = c_old + w;
-            if (c < w) return false;
+            c = c_old + q * c_new;
         }
+        assert(c >= c_old && c <= m && (c_new == 0 || (c - c_old) / c_new == q));
         c_old = c_new;
         c_new = c;
         r_old = r_new;
         r_new = r;
         negative = !negative;
     }
-    // m - c_old over NUM_DIGITS digits when negative
-    const u128 out = negative ? m - c_old : c_old;
-    words::st128(a, out, negative && m < c_old ? 0xFFFFFFFF : 0);
-    return true;
+    words::st128(a, negative ? m - c_old : c_old, 0);
 }
 
 }  // namespace
@@ -430,7 +422,8 @@ bool mod_inv128(u32* a, const u32* x, const u32* mod) {
 void NN_ModInv(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c,
                std::uint8_t digits) {
     assert(digits >= 1 && digits <= NUM_DIGITS);
-    if (digits == NUM_DIGITS && b[4] == 0 && c[4] == 0 && mod_inv128(a, b, c)) {
+    if (digits == NUM_DIGITS && b[4] == 0 && c[4] == 0) {
+        mod_inv128(a, b, c);
         return;
     }
     // Extended Euclid on (b, c), tracking only the coefficients of b. Their
