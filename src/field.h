@@ -31,6 +31,15 @@
 #include "secp128r2_data.h"
 #include "words.h"
 
+// Inlined into every caller when optimising: the point formulas are built on
+// it. Without optimisation they stay calls, where forced inlining would only
+// swell the frames of the callers and count coverage per copy.
+#if defined(__OPTIMIZE__)
+#define KLARVEX_FE_INLINE [[gnu::always_inline]] inline
+#else
+#define KLARVEX_FE_INLINE inline
+#endif
+
 namespace klarvex {
 
 namespace fe_detail {
@@ -49,7 +58,7 @@ inline bool is_field_element(const std::uint32_t* a) {
 // r = a + b + c for a carry c of 0 or 1; returns the carry out. An explicit
 // carry chain: sums of 128-bit words and zero-extended 64-bit ones compile
 // to spills of the zero halves with some compilers.
-[[gnu::always_inline]] inline unsigned char adc(unsigned char c, u64 a, u64 b, u64* r) {
+KLARVEX_FE_INLINE unsigned char adc(unsigned char c, u64 a, u64 b, u64* r) {
 #if defined(__x86_64__)
     unsigned long long t;
     c = _addcarry_u64(c, a, b, &t);
@@ -75,7 +84,7 @@ inline bool is_field_element(const std::uint32_t* a) {
  * V > p exactly when W carries out of 128 bits, and then V - p = W + 1
  * modulo 2^128; otherwise it is W - 2^97.
  */
-[[gnu::always_inline]] inline u128 reduce(u64 c0, u64 c1, u64 c2, u64 c3) {
+KLARVEX_FE_INLINE u128 reduce(u64 c0, u64 c1, u64 c2, u64 c3) {
     const u64 c2h = c2 >> 31, c3h = c3 >> 29;
     const u64 k = (c2 & 0x7FFFFFFF) + c2h + ((c3 & 0x1FFFFFFF) << 2) + c3h;
     const u128 m = static_cast<u128>(c3) * 0x200000004;  // c3*(2^33 + 4)
@@ -113,8 +122,7 @@ inline bool is_field_element(const std::uint32_t* a) {
  * computes it directly with reduce(). Branches once, on whether the folded
  * value exceeds p.
  */
-[[gnu::always_inline]] inline void fe_mul(std::uint32_t* r, const std::uint32_t* a,
-                                          const std::uint32_t* b) {
+KLARVEX_FE_INLINE void fe_mul(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
     using namespace fe_detail;
     assert(is_field_element(a) && is_field_element(b));
     const u64 a0 = words::ld64(a), a1 = words::ld64(a + 2);
@@ -135,7 +143,7 @@ inline bool is_field_element(const std::uint32_t* a) {
 }
 
 // r = a^2 mod p, as NN_ModSqrOpt (and fe_mul(r, a, a)). Branches as fe_mul.
-[[gnu::always_inline]] inline void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
+KLARVEX_FE_INLINE void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
     using namespace fe_detail;
     assert(is_field_element(a));
     const u64 a0 = words::ld64(a), a1 = words::ld64(a + 2);
@@ -221,5 +229,7 @@ inline bool fe_is_zero(const std::uint32_t* a) {
 void fe_inv(std::uint32_t* r, const std::uint32_t* a);
 
 }  // namespace klarvex
+
+#undef KLARVEX_FE_INLINE
 
 #endif  // KLARVEX_FIELD_H

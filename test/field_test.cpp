@@ -82,10 +82,11 @@ const Pair kOps[] = {
 TEST(Field, MatchesTheDigitOperations) {
     using words::u128;
     const u128 p = words::ld128(prime());
+    // 2^127 - 1: 4*a + omega carries out of 128 bits inside fe_shl.
     std::vector<Num> edge;
     for (u128 v : {u128{0}, u128{1}, u128{2}, u128{3}, p - 2, p - 1, p, (p + 1) / 2, (p - 1) / 2,
                    u128{~0ULL}, u128{1} << 64, u128{1} << 96, u128{1} << 97, u128{1} << 127,
-                   p - (u128{1} << 96)})
+                   (u128{1} << 127) - 1, p - (u128{1} << 96)})
         edge.push_back(from128(v));
 
     std::vector<std::pair<Num, Num>> pairs;
