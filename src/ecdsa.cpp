@@ -22,16 +22,16 @@ constexpr const auto& kOrder = kSecp128r2.order;
 constexpr std::uint8_t kOrderBytes = 16;
 
 /*
- * How deep below its frame ecdsa_sign clears the stack when it ends: twice
- * the deepest stack that its callees use. NonceWipe.ClearingReachesTwice-
- * BelowTheDeepestCallee (test/ecdsa_test.cpp) measures that depth (it paints
- * the stack, runs the callees one after the other as signing does and finds
- * the deepest byte they wrote) and checks the factor. Found with g++ 12 and
- * clang 14 on x86-64: 3.6 to 4.1 KiB with any optimisation (-Og to -O3),
- * 4.7 KiB at -O2 with ASan and UBSan; without optimisation 14.4 KiB (clang)
- * and 17.2 KiB (g++), with ASan and UBSan 21.0 KiB (g++) and 35.1 KiB
- * (clang), where each inlined step of SHA-1's compression keeps slots of its
- * own.
+ * How deep below its frame ecdsa_sign clears the stack when it ends: so deep
+ * that signing and its clearing reach twice as far down as the deepest of
+ * its callees. The test NonceWipe.ClearingReachesTwiceBelowTheDeepestCallee
+ * (test/ecdsa_test.cpp) measures it: it paints the stack, runs the callees
+ * one after the other as signing does, finds the deepest byte they wrote and
+ * checks the factor. Found with g++ 12 and clang 14 on x86-64: the callees
+ * use 3.6 to 4.1 KiB with any optimisation (-Og to -O3) and 4.7 KiB at -O2
+ * with ASan and UBSan; without optimisation 5.0 KiB, 5.4 KiB with g++'s ASan
+ * and UBSan, but 35.1 KiB with clang's, where each of the 80 inlined steps of
+ * SHA-1's compression keeps stack slots of its own.
  */
 #if defined(__OPTIMIZE__)
 constexpr std::size_t kStackWipe = 8192;
