@@ -493,7 +493,7 @@ void NN_ModSmall(std::uint32_t* a, const std::uint32_t* b, std::uint8_t digits) 
 }
 
 // ---------------------------------------------------------------------------
-// Field multiplication with fast reduction modulo p = 2^128 - omega.
+// Multiplication with fast reduction modulo d = 2^128 - omega.
 // ---------------------------------------------------------------------------
 
 namespace {
