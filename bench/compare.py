@@ -32,13 +32,14 @@ MAIN = [
 ]
 OTHER = [
     ("mul", "k*P (window table / ladder)"),
-    ("field_mul", "mul mod p (NN_ModMultOpt / BN_mod_mul)"),
-    ("field_sqr", "sqr mod p (NN_ModSqrOpt / BN_mod_sqr)"),
+    ("field_mul", "mul mod p (fe_mul / BN_mod_mul)"),
+    ("field_sqr", "sqr mod p (fe_sqr / BN_mod_sqr)"),
     ("modmul_n", "mul mod n (NN_ModMult / BN_mod_mul)"),
-    ("modinv_p", "inverse mod p"),
+    ("modinv_p", "inverse mod p (fe_inv)"),
     ("modinv_n", "inverse mod n"),
 ]
 SOLO = {
+    "klarvex/field_mul_fold": "mul mod p, NN_ModMultOpt (the fold)",
     "klarvex/dbl4": "ecc_m_dbl_projective, m = 4",
     "klarvex/add_mixed": "ecc_add_proj with Z2 = 1",
     "klarvex/add_affine": "ecc_add (affine)",

@@ -1,5 +1,9 @@
 // Point arithmetic on secp128r2: Jacobian doubling and addition, fixed-window
 // scalar multiplication over affine tables.
+//
+// Costs are counted in field squarings (S) and multiplications (M), a
+// multiplication by the curve coefficient a included; additions,
+// subtractions, small multiples and halvings are not counted.
 
 #include "ecc.h"
 
@@ -7,112 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "field_inline.h"
+#include "ecc_base_table.h"
+#include "field.h"
+#include "secp128r2_data.h"
 
 namespace klarvex {
 
 namespace {
 
-CurveParams param;
-Point pBaseArray[WINDOW_TABLE_SIZE];
-std::uint32_t mask[8];
-
 constexpr std::uint32_t kOne[NUM_DIGITS] = {1, 0, 0, 0, 0};
-
-using field::kP;
-using field::ld128;
-using field::st128;
-using field::u128;
-using u32 = std::uint32_t;
-
-/* Field operations modulo p. Inputs and outputs lie in [0, p], digit 4 zero.
- * Each computes exactly what the NN operation named beside it computes over
- * NUM_DIGITS digits, on 128-bit words; an operand with a nonzero digit 4
- * (never a field element) is handed to that NN operation itself. */
-
-// NN_ModMultOpt and NN_ModSqrOpt modulo p with omega.
-inline void f_mul(u32* r, const u32* a, const u32* b) {
-    field::fp_mul(r, a, b);
-}
-inline void f_sqr(u32* r, const u32* a) {
-    field::fp_sqr(r, a);
-}
-// NN_ModAdd: t = a + b, less p when t >= p.
-inline void f_add(u32* r, const u32* a, const u32* b) {
-    if ((a[4] | b[4]) != 0) {
-        NN_ModAdd(r, a, b, param.p, NUM_DIGITS);
-        return;
-    }
-    const u128 x = ld128(a);
-    u128 t = x + ld128(b);
-    u32 top = t < x;
-    if (top != 0 || t >= kP) {
-        top -= t < kP;
-        t -= kP;
-    }
-    st128(r, t, top);
-}
-// NN_ModSub: t = a - b mod 2^160, plus p (mod 2^160) when it borrowed.
-inline void f_sub(u32* r, const u32* a, const u32* b) {
-    if ((a[4] | b[4]) != 0) {
-        NN_ModSub(r, a, b, param.p, NUM_DIGITS);
-        return;
-    }
-    const u128 x = ld128(a), y = ld128(b);
-    u128 t = x - y;
-    u32 top = 0;
-    if (x < y) {
-        const u128 u = t + kP;
-        top = u < t ? 0 : 0xFFFFFFFF;
-        t = u;
-    }
-    st128(r, t, top);
-}
-/* r = 2^s * a for s = 1..3: NN_LShift, then NN_ModSmall subtracts p while the
- * value v exceeds p. That leaves 0 for v = 0 and otherwise the value in
- * [1, p] congruent to v. With v = h*2^128 + l, h < 8, the sum l + h*omega is
- * congruent, positive for v != 0 and below 2p: one subtraction at most. */
-inline void f_shl(u32* r, const u32* a, std::uint8_t s) {
-    assert(s >= 1 && s <= 3);
-    if (a[4] != 0) {
-        NN_LShift(r, a, s, NUM_DIGITS);
-        NN_ModSmall(r, param.p, NUM_DIGITS);
-        return;
-    }
-    const u128 x = ld128(a);
-    const u128 h = x >> (128 - s);
-    const u128 f = h << 97 | h;  // h*omega
-    u128 t = (x << s) + f;
-    if (t < f || t > kP) t -= kP;
-    st128(r, t, 0);
-}
-// r = a / 2: (a + p) / 2 for odd a, the sum carrying into digit 4.
-inline void f_half(u32* r, const u32* a) {
-    if (a[4] != 0) {
-        if (a[0] & 1) {
-            NN_Add(r, a, param.p, NUM_DIGITS);
-            NN_RShift(r, r, 1, NUM_DIGITS);
-        } else {
-            NN_RShift(r, a, 1, NUM_DIGITS);
-        }
-        return;
-    }
-    u128 x = ld128(a);
-    if (x & 1) {
-        const u128 t = x + kP;
-        x = (t >> 1) | static_cast<u128>(t < x) << 127;
-    } else {
-        x >>= 1;
-    }
-    st128(r, x, 0);
-}
-// A field element is zero when it is 0 or p: the multiplications and the
-// small multiples may leave p, and a coordinate given as p is zero as well.
-inline bool f_iszero(const u32* a) {
-    if (a[4] != 0) return false;
-    const u128 x = ld128(a);
-    return x == 0 || x == kP;
-}
+constexpr const CurveParams& kCurve = kSecp128r2;
 
 void p_clear(Point* P) {
     NN_AssignZero(P->x, NUM_DIGITS);
@@ -126,7 +34,7 @@ void p_copy(Point* dst, const Point* src) {
 
 // The affine point at infinity, (0, 0).
 int p_iszero(const Point* P) {
-    return f_iszero(P->x) && f_iszero(P->y);
+    return fe_is_zero(P->x) && fe_is_zero(P->y);
 }
 
 int p_equal(const Point* P, const Point* Q) {
@@ -151,24 +59,30 @@ std::uint32_t b_testbit(const std::uint32_t* a, std::int16_t i) {
     return pa + na <= pb || pb + nb <= pa;
 }
 
-// (X, Y, Z) -> (X/Z^2, Y/Z^3), using up Z. The point at infinity comes
-// out as exactly (0, 0).
+// (X, Y, Z) -> (X/Z^2, Y/Z^3), using up Z: one inversion, 1S + 3M. The point
+// at infinity comes out as exactly (0, 0).
 void to_affine(Point* P, std::uint32_t* Z) {
     std::uint32_t I[NUM_DIGITS];
     if (Z_is_one(Z)) return;
-    if (f_iszero(Z)) {
+    if (fe_is_zero(Z)) {
         p_clear(P);
         return;
     }
-    NN_ModInv(I, Z, param.p, NUM_DIGITS);  // I = 1/Z
-    f_sqr(Z, I);                           // Z = 1/Z^2
-    f_mul(P->x, P->x, Z);                  // x = X/Z^2
-    f_mul(Z, Z, I);                        // Z = 1/Z^3
-    f_mul(P->y, P->y, Z);                  // y = Y/Z^3
+    fe_inv(I, Z);           // I = 1/Z
+    fe_sqr(Z, I);           // Z = 1/Z^2
+    fe_mul(P->x, P->x, Z);  // x = X/Z^2
+    fe_mul(Z, Z, I);        // Z = 1/Z^3
+    fe_mul(P->y, P->y, Z);  // y = Y/Z^3
 }
 
-// (X3, Y3, Z3) = (X1, Y1, Z1) + (x2, y2). The result may be the projective
-// operand's arrays, not the affine operand's.
+/*
+ * (X3, Y3, Z3) = (X1, Y1, Z1) + (x2, y2), Jacobian plus affine: 3S + 8M.
+ * madd-2004-hmv of the Explicit-Formulas Database, which is Algorithm 3.22
+ * of Hankerson, Menezes and Vanstone, "Guide to Elliptic Curve
+ * Cryptography" (2004), section 3.2.2 (stated there for a = -3; the addition
+ * does not use a). The result may be the projective operand's arrays, not
+ * the affine operand's.
+ */
 void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_t* Z1,
                const Point* P2) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], C[NUM_DIGITS], D[NUM_DIGITS];
@@ -183,154 +97,179 @@ void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_
         NN_Assign(Z3, Z1, NUM_DIGITS);
         return;
     }
-    if (f_iszero(Z1)) {
+    if (fe_is_zero(Z1)) {
         p_copy(P3, P2);
         NN_AssignDigit(Z3, 1, NUM_DIGITS);
         return;
     }
-    f_sqr(A, Z1);        // A = Z1^2
-    f_mul(B, A, Z1);     // B = Z1^3
-    f_mul(A, A, P2->x);  // A = x2*Z1^2
-    f_mul(B, B, P2->y);  // B = y2*Z1^3
-    f_sub(H, A, P1->x);  // H = x2*Z1^2 - X1
-    f_sub(R, B, P1->y);  // R = y2*Z1^3 - Y1
+    fe_sqr(A, Z1);        // A = Z1^2
+    fe_mul(B, A, Z1);     // B = Z1^3
+    fe_mul(A, A, P2->x);  // A = x2*Z1^2
+    fe_mul(B, B, P2->y);  // B = y2*Z1^3
+    fe_sub(H, A, P1->x);  // H = x2*Z1^2 - X1
+    fe_sub(R, B, P1->y);  // R = y2*Z1^3 - Y1
     /* H = 0: both operands have the same x. Equal y makes them the same
      * point, to be doubled (the slope is the tangent's, not the chord's);
      * otherwise they are each other's negatives and the sum is infinity. */
-    if (f_iszero(H)) {
-        if (f_iszero(R)) {
+    if (fe_is_zero(H)) {
+        if (fe_is_zero(R)) {
             ecc_dbl_proj(P3, Z3, P2, kOne);
         } else {
             NN_AssignZero(Z3, NUM_DIGITS);
         }
         return;
     }
-    f_mul(Z3, Z1, H);        // Z3 = Z1*H
-    f_sqr(C, H);             // C = H^2
-    f_mul(D, C, H);          // D = H^3
-    f_mul(C, C, P1->x);      // C = X1*H^2
-    f_shl(A, C, 1);          // A = 2*X1*H^2
-    f_sqr(P3->x, R);         // X3 = R^2
-    f_sub(P3->x, P3->x, A);  // X3 = R^2 - 2*X1*H^2
-    f_sub(P3->x, P3->x, D);  // X3 = R^2 - 2*X1*H^2 - H^3
-    f_sub(C, C, P3->x);      // C = X1*H^2 - X3
-    f_mul(C, C, R);          // C = R*(X1*H^2 - X3)
-    f_mul(D, D, P1->y);      // D = Y1*H^3
-    f_sub(P3->y, C, D);      // Y3 = R*(X1*H^2 - X3) - Y1*H^3
+    fe_mul(Z3, Z1, H);        // Z3 = Z1*H
+    fe_sqr(C, H);             // C = H^2
+    fe_mul(D, C, H);          // D = H^3
+    fe_mul(C, C, P1->x);      // C = X1*H^2
+    fe_shl(A, C, 1);          // A = 2*X1*H^2
+    fe_sqr(P3->x, R);         // X3 = R^2
+    fe_sub(P3->x, P3->x, A);  // X3 = R^2 - 2*X1*H^2
+    fe_sub(P3->x, P3->x, D);  // X3 = R^2 - 2*X1*H^2 - H^3
+    fe_sub(C, C, P3->x);      // C = X1*H^2 - X3
+    fe_mul(C, C, R);          // C = R*(X1*H^2 - X3)
+    fe_mul(D, D, P1->y);      // D = Y1*H^3
+    fe_sub(P3->y, C, D);      // Y3 = R*(X1*H^2 - X3) - Y1*H^3
 }
 
 }  // namespace
 
+void ecc_init() {}
+
 void ecc_get_order(std::uint32_t* order) {
-    NN_Assign(order, param.order, NUM_DIGITS);
+    NN_Assign(order, kCurve.order, NUM_DIGITS);
 }
 
 const Point* ecc_get_base_p() {
-    return &param.G;
+    return &kCurve.G;
 }
 
+/*
+ * Jacobian doubling as in IEEE Std 1363-2000, annex A.10.4, with its three
+ * forms of the slope numerator M, tested in its order: Z1 = 1, then a = -3,
+ * then the general form. With the general M it is dbl-1998-cmo-2 of the
+ * Explicit-Formulas Database (Cohen, Miyaji and Ono, "Efficient elliptic
+ * curve exponentiation using mixed coordinates", ASIACRYPT 1998). Costs:
+ * general 6S + 4M (the form secp128r2 takes), Z1 = 1 4S + 2M, a = -3 4S + 4M,
+ * a = 0 4S + 3M.
+ */
 void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint32_t* Z1) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], M[NUM_DIGITS], S[NUM_DIGITS], T[NUM_DIGITS];
 
-    if (f_iszero(Z1)) {
+    if (fe_is_zero(Z1)) {
         NN_AssignZero(Z0, NUM_DIGITS);
         return;
     }
     const bool z1_one = Z_is_one(Z1);
     if (z1_one) {
-        f_sqr(A, P1->x);       // A = X1^2
-        f_shl(B, A, 1);        // B = 2*X1^2
-        f_add(A, A, B);        // A = 3*X1^2
-        f_add(M, A, param.a);  // M = 3*X1^2 + a
-    } else if (param.a_minus3) {
+        fe_sqr(A, P1->x);        // A = X1^2
+        fe_shl(B, A, 1);         // B = 2*X1^2
+        fe_add(A, A, B);         // A = 3*X1^2
+        fe_add(M, A, kCurve.a);  // M = 3*X1^2 + a
+    } else if (kCurve.a_minus3) {
+        // M as in Algorithm 3.21 of Hankerson, Menezes and Vanstone
         std::uint32_t C[NUM_DIGITS];
-        f_sqr(B, Z1);        // B = Z1^2
-        f_add(A, P1->x, B);  // A = X1 + Z1^2
-        f_sub(C, P1->x, B);  // C = X1 - Z1^2
-        f_mul(B, A, C);      // B = X1^2 - Z1^4
-        f_shl(A, B, 1);      // A = 2*(X1^2 - Z1^4)
-        f_add(M, A, B);      // M = 3*(X1^2 - Z1^4)
-    } else if (param.a_zero) {
-        f_sqr(A, P1->x);  // A = X1^2
-        f_shl(B, A, 1);   // B = 2*X1^2
-        f_add(M, A, B);   // M = 3*X1^2
+        fe_sqr(B, Z1);        // B = Z1^2
+        fe_add(A, P1->x, B);  // A = X1 + Z1^2
+        fe_sub(C, P1->x, B);  // C = X1 - Z1^2
+        fe_mul(B, A, C);      // B = X1^2 - Z1^4
+        fe_shl(A, B, 1);      // A = 2*(X1^2 - Z1^4)
+        fe_add(M, A, B);      // M = 3*(X1^2 - Z1^4)
+    } else if (kCurve.a_zero) {
+        fe_sqr(A, P1->x);  // A = X1^2
+        fe_shl(B, A, 1);   // B = 2*X1^2
+        fe_add(M, A, B);   // M = 3*X1^2
     } else {
-        f_sqr(A, P1->x);       // A = X1^2
-        f_shl(B, A, 1);        // B = 2*X1^2
-        f_add(A, A, B);        // A = 3*X1^2
-        f_sqr(B, Z1);          // B = Z1^2
-        f_sqr(B, B);           // B = Z1^4
-        f_mul(B, B, param.a);  // B = a*Z1^4
-        f_add(M, B, A);        // M = 3*X1^2 + a*Z1^4
+        fe_sqr(A, P1->x);        // A = X1^2
+        fe_shl(B, A, 1);         // B = 2*X1^2
+        fe_add(A, A, B);         // A = 3*X1^2
+        fe_sqr(B, Z1);           // B = Z1^2
+        fe_sqr(B, B);            // B = Z1^4
+        fe_mul(B, B, kCurve.a);  // B = a*Z1^4
+        fe_add(M, B, A);         // M = 3*X1^2 + a*Z1^4
     }
     /* A point with y = 0 has a vertical tangent: Z3 = 2*Y1*Z1 = 0 makes its
      * double the point at infinity without a test. */
     if (z1_one) {
-        f_shl(Z0, P1->y, 1);  // Z3 = 2*Y1
+        fe_shl(Z0, P1->y, 1);  // Z3 = 2*Y1
     } else {
-        f_mul(A, P1->y, Z1);  // A = Y1*Z1
-        f_shl(Z0, A, 1);      // Z3 = 2*Y1*Z1
+        fe_mul(A, P1->y, Z1);  // A = Y1*Z1
+        fe_shl(Z0, A, 1);      // Z3 = 2*Y1*Z1
     }
-    f_sqr(T, P1->y);         // T = Y1^2
-    f_mul(S, P1->x, T);      // S = X1*Y1^2
-    f_shl(S, S, 2);          // S = 4*X1*Y1^2
-    f_shl(A, S, 1);          // A = 2*S
-    f_sqr(P0->x, M);         // X3 = M^2
-    f_sub(P0->x, P0->x, A);  // X3 = M^2 - 2*S
-    f_sqr(A, T);             // A = Y1^4
-    f_shl(T, A, 3);          // T = 8*Y1^4
-    f_sub(A, S, P0->x);      // A = S - X3
-    f_mul(A, M, A);          // A = M*(S - X3)
-    f_sub(P0->y, A, T);      // Y3 = M*(S - X3) - 8*Y1^4
+    fe_sqr(T, P1->y);         // T = Y1^2
+    fe_mul(S, P1->x, T);      // S = X1*Y1^2
+    fe_shl(S, S, 2);          // S = 4*X1*Y1^2
+    fe_shl(A, S, 1);          // A = 2*S
+    fe_sqr(P0->x, M);         // X3 = M^2
+    fe_sub(P0->x, P0->x, A);  // X3 = M^2 - 2*S
+    fe_sqr(A, T);             // A = Y1^4
+    fe_shl(T, A, 3);          // T = 8*Y1^4
+    fe_sub(A, S, P0->x);      // A = S - X3
+    fe_mul(A, M, A);          // A = M*(S - X3)
+    fe_sub(P0->y, A, T);      // Y3 = M*(S - X3) - 8*Y1^4
 }
 
+/*
+ * m doublings in a row: Algorithm 3.23 (repeated doubling) of Hankerson,
+ * Menezes and Vanstone, "Guide to Elliptic Curve Cryptography" (2004),
+ * section 3.2.2, stated there for a = -3 and here with the same three forms
+ * of M as ecc_dbl_proj. W = Z^4 is carried from pass to pass (one
+ * multiplication by the new 16*y^4 instead of two squarings of Z) and Y is
+ * kept doubled (three shift-doublings a pass instead of five, for one
+ * doubling before the passes and one halving after them). Costs: 2S once,
+ * then per pass 4S + 5M in the general form (4S + 4M for a = -3 or a = 0),
+ * one M less in the last pass.
+ */
 void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], M[NUM_DIGITS], S[NUM_DIGITS], T[NUM_DIGITS];
     std::uint32_t W[NUM_DIGITS];
     std::uint32_t* X = P0->x;
     std::uint32_t* Y = P0->y;
 
-    if (f_iszero(Z0)) return;
+    if (fe_is_zero(Z0)) return;
     /* Y holds 2*y until the final halving. A pass is one doubling; one that
      * reaches y = 0 sets Z = 0, and Z stays 0 through the passes left. */
-    f_shl(Y, Y, 1);  // Y = 2*y
-    f_sqr(W, Z0);    // W = Z^2
-    f_sqr(W, W);     // W = Z^4
+    fe_shl(Y, Y, 1);  // Y = 2*y
+    fe_sqr(W, Z0);    // W = Z^2
+    fe_sqr(W, W);     // W = Z^4
     for (std::uint8_t i = 0; i < m; ++i) {
-        if (param.a_minus3) {
-            f_sqr(A, X);     // A = X^2
-            f_sub(A, A, W);  // A = X^2 - Z^4
-            f_shl(B, A, 1);  // B = 2*(X^2 - Z^4)
-            f_add(M, A, B);  // M = 3*(X^2 - Z^4)
-        } else if (param.a_zero) {
-            f_sqr(B, X);     // B = X^2
-            f_shl(A, B, 1);  // A = 2*X^2
-            f_add(M, A, B);  // M = 3*X^2
+        if (kCurve.a_minus3) {
+            fe_sqr(A, X);     // A = X^2
+            fe_sub(A, A, W);  // A = X^2 - Z^4
+            fe_shl(B, A, 1);  // B = 2*(X^2 - Z^4)
+            fe_add(M, A, B);  // M = 3*(X^2 - Z^4)
+        } else if (kCurve.a_zero) {
+            fe_sqr(B, X);     // B = X^2
+            fe_shl(A, B, 1);  // A = 2*X^2
+            fe_add(M, A, B);  // M = 3*X^2
         } else {
-            f_sqr(B, X);           // B = X^2
-            f_shl(A, B, 1);        // A = 2*X^2
-            f_add(A, A, B);        // A = 3*X^2
-            f_mul(B, param.a, W);  // B = a*Z^4
-            f_add(M, A, B);        // M = 3*X^2 + a*Z^4
+            fe_sqr(B, X);            // B = X^2
+            fe_shl(A, B, 1);         // A = 2*X^2
+            fe_add(A, A, B);         // A = 3*X^2
+            fe_mul(B, kCurve.a, W);  // B = a*Z^4
+            fe_add(M, A, B);         // M = 3*X^2 + a*Z^4
         }
-        f_sqr(T, Y);       // T = 4*y^2
-        f_mul(S, X, T);    // S = 4*X*y^2
-        f_sqr(X, M);       // X' = M^2
-        f_shl(A, S, 1);    // A = 2*S
-        f_sub(X, X, A);    // X' = M^2 - 2*S
-        f_mul(Z0, Z0, Y);  // Z' = 2*y*Z
-        f_sqr(T, T);       // T = 16*y^4
+        fe_sqr(T, Y);       // T = 4*y^2
+        fe_mul(S, X, T);    // S = 4*X*y^2
+        fe_sqr(X, M);       // X' = M^2
+        fe_shl(A, S, 1);    // A = 2*S
+        fe_sub(X, X, A);    // X' = M^2 - 2*S
+        fe_mul(Z0, Z0, Y);  // Z' = 2*y*Z
+        fe_sqr(T, T);       // T = 16*y^4
         if (i < m - 1) {
-            f_mul(W, W, T);  // W = 16*y^4*Z^4 = Z'^4
+            fe_mul(W, W, T);  // W = 16*y^4*Z^4 = Z'^4
         }
-        f_shl(M, M, 1);  // M = 2*M
-        f_sub(S, S, X);  // S = S - X'
-        f_mul(M, M, S);  // M = 2*M*(S - X')
-        f_sub(Y, M, T);  // Y' = 2*(M*(S - X') - 8*y^4)
+        fe_shl(M, M, 1);  // M = 2*M
+        fe_sub(S, S, X);  // S = S - X'
+        fe_mul(M, M, S);  // M = 2*M*(S - X')
+        fe_sub(Y, M, T);  // Y' = 2*(M*(S - X') - 8*y^4)
     }
-    f_half(Y, Y);  // y = Y/2
+    fe_half(Y, Y);  // y = Y/2
 }
 
+// The mixed addition of the first operand, entered with Z = 1, and the
+// second, then the conversion to affine coordinates unless Z is still 1.
 void ecc_add(Point* P0, const Point* P1, const Point* P2) {
     std::uint32_t Z[NUM_DIGITS], Z1[NUM_DIGITS];
 
@@ -348,18 +287,24 @@ void ecc_add(Point* P0, const Point* P1, const Point* P2) {
     to_affine(P0, Z);
 }
 
+/*
+ * Jacobian plus Jacobian as in IEEE Std 1363-2000, annex A.10.5: with the
+ * sums T = U1 + U2 and M = S1 + S2, X3 = R^2 - T*H^2 and
+ * 2*Y3 = (T*H^2 - 2*X3)*R - M*H^3, halved at the end. Costs: 4S + 12M for
+ * Z1, Z2 != 1; 3S + 8M when one of them is 1; 2S + 4M when both are.
+ */
 void ecc_add_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint32_t* Z1,
                   const Point* P2, const std::uint32_t* Z2) {
     std::uint32_t A[NUM_DIGITS], C[NUM_DIGITS], D[NUM_DIGITS], E[NUM_DIGITS];
     std::uint32_t H[NUM_DIGITS], R[NUM_DIGITS], T[NUM_DIGITS], M[NUM_DIGITS];
     std::uint32_t U1b[NUM_DIGITS], S1b[NUM_DIGITS], U2b[NUM_DIGITS], S2b[NUM_DIGITS];
 
-    if (f_iszero(Z1)) {
+    if (fe_is_zero(Z1)) {
         p_copy(P0, P2);
         NN_Assign(Z0, Z2, NUM_DIGITS);
         return;
     }
-    if (f_iszero(Z2)) {
+    if (fe_is_zero(Z2)) {
         p_copy(P0, P1);
         NN_Assign(Z0, Z1, NUM_DIGITS);
         return;
@@ -378,68 +323,73 @@ void ecc_add_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
     const std::uint32_t* U2 = P2->x;
     const std::uint32_t* S2 = P2->y;
     if (!z2_one) {
-        f_sqr(A, Z2);          // A = Z2^2
-        f_mul(U1b, P1->x, A);  // U1 = X1*Z2^2
-        f_mul(A, A, Z2);       // A = Z2^3
-        f_mul(S1b, P1->y, A);  // S1 = Y1*Z2^3
+        fe_sqr(A, Z2);          // A = Z2^2
+        fe_mul(U1b, P1->x, A);  // U1 = X1*Z2^2
+        fe_mul(A, A, Z2);       // A = Z2^3
+        fe_mul(S1b, P1->y, A);  // S1 = Y1*Z2^3
         U1 = U1b;
         S1 = S1b;
     }
     if (!z1_one) {
-        f_sqr(A, Z1);          // A = Z1^2
-        f_mul(U2b, P2->x, A);  // U2 = X2*Z1^2
-        f_mul(A, A, Z1);       // A = Z1^3
-        f_mul(S2b, P2->y, A);  // S2 = Y2*Z1^3
+        fe_sqr(A, Z1);          // A = Z1^2
+        fe_mul(U2b, P2->x, A);  // U2 = X2*Z1^2
+        fe_mul(A, A, Z1);       // A = Z1^3
+        fe_mul(S2b, P2->y, A);  // S2 = Y2*Z1^3
         U2 = U2b;
         S2 = S2b;
     }
-    f_sub(H, U1, U2);  // H = U1 - U2
-    f_sub(R, S1, S2);  // R = S1 - S2
+    fe_sub(H, U1, U2);  // H = U1 - U2
+    fe_sub(R, S1, S2);  // R = S1 - S2
     /* Same x: the same point (R = 0), doubled, or opposite points. */
-    if (f_iszero(H)) {
-        if (f_iszero(R)) {
+    if (fe_is_zero(H)) {
+        if (fe_is_zero(R)) {
             ecc_dbl_proj(P0, Z0, P1, Z1);
         } else {
             NN_AssignZero(Z0, NUM_DIGITS);
         }
         return;
     }
-    f_add(T, U1, U2);  // T = U1 + U2
-    f_add(M, S1, S2);  // M = S1 + S2
+    fe_add(T, U1, U2);  // T = U1 + U2
+    fe_add(M, S1, S2);  // M = S1 + S2
     if (z1_one && z2_one) {
         NN_Assign(Z0, H, NUM_DIGITS);  // Z3 = H
     } else if (z1_one) {
-        f_mul(Z0, Z2, H);  // Z3 = Z2*H
+        fe_mul(Z0, Z2, H);  // Z3 = Z2*H
     } else if (z2_one) {
-        f_mul(Z0, Z1, H);  // Z3 = Z1*H
+        fe_mul(Z0, Z1, H);  // Z3 = Z1*H
     } else {
-        f_mul(A, Z1, Z2);  // A = Z1*Z2
-        f_mul(Z0, A, H);   // Z3 = Z1*Z2*H
+        fe_mul(A, Z1, Z2);  // A = Z1*Z2
+        fe_mul(Z0, A, H);   // Z3 = Z1*Z2*H
     }
-    f_sqr(A, R);         // A = R^2
-    f_sqr(C, H);         // C = H^2
-    f_mul(D, T, C);      // D = T*H^2
-    f_sub(P0->x, A, D);  // X3 = R^2 - T*H^2
-    f_shl(A, P0->x, 1);  // A = 2*X3
-    f_sub(A, D, A);      // A = T*H^2 - 2*X3
-    f_mul(A, A, R);      // A = R*(T*H^2 - 2*X3)
-    f_mul(H, C, H);      // H = H^3
-    f_mul(E, M, H);      // E = M*H^3
-    f_sub(A, A, E);      // A = R*(T*H^2 - 2*X3) - M*H^3 = 2*Y3
-    f_half(P0->y, A);    // Y3 = A/2
+    fe_sqr(A, R);         // A = R^2
+    fe_sqr(C, H);         // C = H^2
+    fe_mul(D, T, C);      // D = T*H^2
+    fe_sub(P0->x, A, D);  // X3 = R^2 - T*H^2
+    fe_shl(A, P0->x, 1);  // A = 2*X3
+    fe_sub(A, D, A);      // A = T*H^2 - 2*X3
+    fe_mul(A, A, R);      // A = R*(T*H^2 - 2*X3)
+    fe_mul(H, C, H);      // H = H^3
+    fe_mul(E, M, H);      // E = M*H^3
+    fe_sub(A, A, E);      // A = R*(T*H^2 - 2*X3) - M*H^3 = 2*Y3
+    fe_half(P0->y, A);    // Y3 = A/2
 }
 
+// Fourteen affine additions, each with its own inversion.
 void ecc_win_precompute(const Point* baseP, Point* pointArray) {
     assert(disjoint(baseP, sizeof(Point), pointArray, sizeof(Point) * WINDOW_TABLE_SIZE));
     p_copy(&pointArray[0], baseP);
     for (int i = 1; i < WINDOW_TABLE_SIZE; ++i) {
         ecc_add(&pointArray[i], &pointArray[i - 1], baseP);  // (i+1)*P = i*P + P
     }
-    for (int i = 0; i < 8; ++i) {
-        mask[i] = std::uint32_t{0xF} << (4 * i);
-    }
 }
 
+/*
+ * The left-to-right 2^4-ary method (Menezes, van Oorschot and Vanstone,
+ * "Handbook of Applied Cryptography" (1996), Algorithm 14.82, written
+ * additively): per nibble of n from the top, four doublings and at most one
+ * mixed addition of a table entry; then one conversion to affine
+ * coordinates.
+ */
 void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
     std::uint32_t Z[NUM_DIGITS];
 
@@ -454,9 +404,8 @@ void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
     for (std::int16_t i = static_cast<std::int16_t>(d - 1); i >= 0; --i) {
         for (std::int8_t j = 7; j >= 0; --j) {
             ecc_m_dbl_projective(P0, Z, 4);
-            std::uint32_t w = mask[j] & n[i];
+            const std::uint32_t w = (n[i] >> (4 * j)) & 0xF;  // nibble j of digit i
             if (w != 0) {
-                w >>= 4 * j;
                 c_add_mix(P0, Z, P0, Z, &pointArray[w - 1]);
             }
         }
@@ -465,9 +414,11 @@ void ecc_win_mul(Point* P0, const std::uint32_t* n, const Point* pointArray) {
 }
 
 void ecc_win_mul_base(Point* P0, const std::uint32_t* n) {
-    ecc_win_mul(P0, n, pBaseArray);
+    ecc_win_mul(P0, n, kBaseTable);
 }
 
+// Left-to-right double-and-add (Algorithm 14.79 of the Handbook, written
+// additively): one doubling per bit of n, one mixed addition per set bit.
 void ecc_mul(Point* P0, const Point* P1, const std::uint32_t* n) {
     std::uint32_t Z[NUM_DIGITS];
 
@@ -483,11 +434,6 @@ void ecc_mul(Point* P0, const Point* P1, const std::uint32_t* n) {
         }
     }
     to_affine(P0, Z);
-}
-
-void ecc_init() {
-    get_curve_param(&param);
-    ecc_win_precompute(&param.G, pBaseArray);
 }
 
 }  // namespace klarvex

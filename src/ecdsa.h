@@ -5,9 +5,12 @@
 // HMAC-DRBG of RFC 6979 (HMAC-SHA1), keyed by the private key and the digest,
 // with ten fresh values of the C library's rand() as additional data.
 //
-// The module keeps a copy of the group order n and the window table of the
-// public key; ecc_init must have run before ecdsa_init, and ecdsa_init before
-// signing or verifying. Nothing is allocated and nothing runs in constant time.
+// State: the module keeps one thing, the window table of the public key that
+// ecdsa_init builds and ecdsa_verify reads. Because of it the library is not
+// thread-safe: ecdsa_init must not run while another thread verifies.
+// Signing reads no module state (n and the table of G are constant data), so
+// it works before ecc_init and ecdsa_init as well as after them. Nothing is
+// allocated and nothing runs in constant time.
 
 #ifndef KLARVEX_ECDSA_H
 #define KLARVEX_ECDSA_H
@@ -33,9 +36,10 @@ inline constexpr int ECDSA_S_ZERO = 6;       // s = 0
 // Does not seed the generator.
 void gen_random(std::uint32_t* a, std::uint8_t digits);
 
-// Builds the window table of the public key Q and copies n from the curve
-// module. Q is taken as given (not checked to lie on the curve). A further
-// call replaces both.
+// Builds the window table of the public key *pb_key for ecdsa_verify; a
+// further call replaces it. *pb_key is taken as given (not checked to lie on
+// the curve); it must be a finite point of the curve for verification to mean
+// anything, and (0, 0) leaves the module without a key.
 void ecdsa_init(const Point* pb_key);
 
 // The RFC 6979 (section 3.2, with the additional data of section 3.6) nonce
@@ -46,13 +50,16 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
 
 // Signs the first len bytes of msg with private key d (below n): r and s in
 // [1, n-1] on return. Each attempt draws NUM_DIGITS digits with gen_random
-// (ten rand() calls). r, s and d must be three distinct arrays.
+// (ten rand() calls). r, s and d must be three distinct arrays. Before it
+// returns it clears 8 KiB of stack below its frame (128 KiB in unoptimised
+// builds), where its callees left copies of the nonce: it needs that much.
 void ecdsa_sign(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, std::uint32_t* s,
                 const std::uint32_t* d);
 
 // Checks (r, s) on the first len bytes of msg against the public key of the
 // last ecdsa_init. Returns one of the ECDSA_* results; the range tests come
-// first, in the order r >= n, r = 0, s >= n, s = 0.
+// first, in the order r >= n, r = 0, s >= n, s = 0. Without a key (before any
+// ecdsa_init) a signature in range is ECDSA_INVALID.
 int ecdsa_verify(const std::uint8_t* msg, std::uint16_t len, const std::uint32_t* r,
                  const std::uint32_t* s);
 

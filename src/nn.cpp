@@ -6,8 +6,8 @@
 #include <cassert>
 #include <cstring>
 
-#include "field_inline.h"
 #include "secp128r2.h"
+#include "words.h"
 
 namespace klarvex {
 namespace {
@@ -361,7 +361,7 @@ void NN_ModExp(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c,
 
 namespace {
 
-using field::u128;
+using words::u128;
 
 // q = a / b, r = a mod b for b != 0. Quotients of 1 to 3, the common ones in
 // Euclid's algorithm, come by subtraction.
@@ -389,12 +389,12 @@ inline void divmod128(u128 a, u128 b, u128* q, u128* r) {
  * NN_ModInv over NUM_DIGITS digits for x and m below 2^128: the same steps
  * on 128-bit words, with the same result for every input. The coefficient
  * magnitudes never exceed m (|s_i| <= m / r_(i-1) in the extended Euclidean
- * algorithm), so nothing wraps; should a sum or product ever not fit, false
- * is returned and the caller runs the digit version instead.
+ * algorithm, and the last one is m / gcd(x, m)), so no sum or product wraps
+ * and m - c_old never borrows.
  */
-bool mod_inv128(u32* a, const u32* x, const u32* mod) {
-    const u128 m = field::ld128(mod);
-    u128 c_old = 1, c_new = 0, r_old = field::ld128(x), r_new = m;
+void mod_inv128(u32* a, const u32* x, const u32* mod) {
+    const u128 m = words::ld128(mod);
+    u128 c_old = 1, c_new = 0, r_old = words::ld128(x), r_new = m;
     bool negative = false;
     while (r_new != 0) {
         // q = r_old / r_new, r = r_old mod r_new; c = c_old + q*c_new
@@ -402,27 +402,19 @@ bool mod_inv128(u32* a, const u32* x, const u32* mod) {
         divmod128(r_old, r_new, &q, &r);
         if (q == 1) {
             c = c_old + c_new;
-            if (c < c_old) return false;
+        } else if ((q >> 64) == 0 && (c_new >> 64) == 0) {
+            c = c_old + static_cast<u128>(static_cast<u64>(q)) * static_cast<u64>(c_new);
         } else {
-            u128 w;
-            if ((q >> 64) == 0 && (c_new >> 64) == 0) {
-                w = static_cast<u128>(static_cast<u64>(q)) * static_cast<u64>(c_new);
-            } else if (__builtin_mul_overflow(q, c_new, &w)) {
-                return false;
-            }
-            c = c_old + w;
-            if (c < w) return false;
+            c = c_old + q * c_new;
         }
+        assert(c >= c_old && c <= m && (c_new == 0 || (c - c_old) / c_new == q));
         c_old = c_new;
         c_new = c;
         r_old = r_new;
         r_new = r;
         negative = !negative;
     }
-    // m - c_old over NUM_DIGITS digits when negative
-    const u128 out = negative ? m - c_old : c_old;
-    field::st128(a, out, negative && m < c_old ? 0xFFFFFFFF : 0);
-    return true;
+    words::st128(a, negative ? m - c_old : c_old, 0);
 }
 
 }  // namespace
@@ -430,7 +422,8 @@ bool mod_inv128(u32* a, const u32* x, const u32* mod) {
 void NN_ModInv(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c,
                std::uint8_t digits) {
     assert(digits >= 1 && digits <= NUM_DIGITS);
-    if (digits == NUM_DIGITS && b[4] == 0 && c[4] == 0 && mod_inv128(a, b, c)) {
+    if (digits == NUM_DIGITS && b[4] == 0 && c[4] == 0) {
+        mod_inv128(a, b, c);
         return;
     }
     // Extended Euclid on (b, c), tracking only the coefficients of b. Their
@@ -500,7 +493,7 @@ void NN_ModSmall(std::uint32_t* a, const std::uint32_t* b, std::uint8_t digits) 
 }
 
 // ---------------------------------------------------------------------------
-// Field multiplication with fast reduction modulo p = 2^128 - omega.
+// Multiplication with fast reduction modulo d = 2^128 - omega.
 // ---------------------------------------------------------------------------
 
 namespace {
@@ -531,24 +524,11 @@ void fold_reduce(u32* a, u32* c, const u32* d, const u32* omega, std::uint8_t di
     NN_Assign(a, c, digits);
 }
 
-// The fold loop above, for the one modulus in use, is done by fp_mul and
-// fp_sqr on 64-bit limbs. They apply to p of secp128r2 in NUM_DIGITS digits;
-// only digit 3 of omega is ever read, and the modulus then has to be
-// 2^128 - omega.
-inline bool is_p128(const u32* d, const u32* omega, std::uint8_t digits) {
-    return digits == NUM_DIGITS && omega[3] == 2 && d[0] == 0xFFFFFFFF && d[1] == 0xFFFFFFFF &&
-           d[2] == 0xFFFFFFFF && d[3] == 0xFFFFFFFD && d[4] == 0;
-}
-
 }  // namespace
 
 void NN_ModMultOpt(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c,
                    const std::uint32_t* d, const std::uint32_t* omega, std::uint8_t digits) {
     assert(digits >= KEY_DIGITS && digits <= 2 * NUM_DIGITS);
-    if (is_p128(d, omega, digits)) {
-        field::fp_mul(a, b, c);
-        return;
-    }
     u32 t[2 * NUM_DIGITS] = {};
     mul_rows(t, b, NN_Digits(b, KEY_DIGITS), c, NN_Digits(c, KEY_DIGITS));
     fold_reduce(a, t, d, omega, digits);
@@ -557,10 +537,6 @@ void NN_ModMultOpt(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t
 void NN_ModSqrOpt(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* d,
                   const std::uint32_t* omega, std::uint8_t digits) {
     assert(digits >= KEY_DIGITS && digits <= 2 * NUM_DIGITS);
-    if (is_p128(d, omega, digits)) {
-        field::fp_sqr(a, b);
-        return;
-    }
     u32 t[2 * NUM_DIGITS] = {};
     const unsigned bd = NN_Digits(b, KEY_DIGITS);
     mul_rows(t, b, bd, b, bd);

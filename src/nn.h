@@ -174,9 +174,11 @@ void NN_Gcd(std::uint32_t* a, const std::uint32_t* b, const std::uint32_t* c, st
 void NN_ModSmall(std::uint32_t* a, const std::uint32_t* b, std::uint8_t digits);
 
 // ---------------------------------------------------------------------------
-// Field multiplication with fast reduction modulo p = 2^128 - omega. These
-// fold with omega_mul of the secp128r2 layer and are declared here beside the
-// rest of the arithmetic.
+// Multiplication with fast reduction modulo d = 2^128 - omega: the product is
+// folded with omega_mul of the secp128r2 layer, the one call of nn to a layer
+// above it. The curve module multiplies with the field module instead
+// (field.h, for secp128r2's p only), which gives the same values and is
+// tested against these.
 // ---------------------------------------------------------------------------
 
 // a = b * c mod d, in [0, d]: the value d may come out and stands for zero.

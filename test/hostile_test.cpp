@@ -2,8 +2,7 @@
 // cannot be written, standard output that cannot be written, 200 runs
 // appending to one log at once, and all of it under valgrind memcheck. The
 // built binaries run in child processes; each signature is checked with
-// ecdsa_verify under the built-in public key. Also: signing leaves no copy of
-// its nonce on the stack.
+// ecdsa_verify under the built-in public key.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +22,6 @@
 #include <vector>
 
 #include "builtin_key.h"
-#include "ecc.h"
-#include "ecdsa.h"
-#include "support/nonce.h"
 #include "support/process.h"
 #include "support/signature.h"
 
@@ -236,69 +231,6 @@ TEST(Hostile, TwoHundredConcurrentRunsShareOneLog) {
         signature.erase(it);  // each run once
     }
     EXPECT_TRUE(signature.empty());
-}
-
-// The stack below the caller's frame: STACK bytes of it, as the last deep
-// call left them.
-constexpr std::size_t STACK = 16384;
-std::uint8_t stack_copy[STACK];
-
-[[gnu::noinline]] void clear_stack() {
-    volatile std::uint8_t area[STACK];
-    for (auto& b : area)
-        b = 0;
-}
-
-[[gnu::noinline]] void copy_stack() {
-    std::uint8_t area[STACK];
-    asm volatile("" : "=m"(area));  // whatever the dead frames hold
-    std::memcpy(stack_copy, area, sizeof area);
-}
-
-bool on_stack(const void* pattern, std::size_t len) {
-    const auto* p = static_cast<const std::uint8_t*>(pattern);
-    return std::search(stack_copy, stack_copy + STACK, p, p + len) != stack_copy + STACK;
-}
-
-// After ecdsa_sign no copy of the nonce k or of k^-1 (nor of n - k or n - k^-1,
-// the magnitudes the inversion works with, nor the leading bytes of the
-// generator's output V, from which k = V >> 34) stays in the dead stack
-// frames of its callees.
-TEST(NonceWipe, SigningLeavesNoCopyOfTheNonce) {
-    std::uint32_t d[NUM_DIGITS], n[NUM_DIGITS];
-    NN_Decode(d, NUM_DIGITS, key, sizeof key);
-    const Point q = test::builtin_public_key();
-    ecc_init();
-    ecdsa_init(&q);
-    ecc_get_order(n);
-    int found = 0;
-    for (unsigned seed = 1; seed <= 100; ++seed) {
-        std::uint8_t msg[64];
-        for (std::size_t i = 0; i < sizeof msg; ++i)
-            msg[i] = static_cast<std::uint8_t>(seed * 7 + i);
-        const auto len = static_cast<std::uint16_t>(seed % sizeof msg);
-
-        // The nonce of the first attempt, as ecdsa_sign derives it.
-        std::uint32_t k[4][NUM_DIGITS];
-        test::first_nonce(k[0], seed, d, msg, len);
-        NN_ModInv(k[1], k[0], n, NUM_DIGITS);
-        NN_Sub(k[2], n, k[0], NUM_DIGITS);
-        NN_Sub(k[3], n, k[1], NUM_DIGITS);
-        std::uint32_t v[NUM_DIGITS];
-        std::uint8_t v_bytes[16];
-        NN_LShift(v, k[0], 2, NUM_DIGITS);
-        NN_Encode(v_bytes, sizeof v_bytes, v, NUM_DIGITS);
-
-        clear_stack();
-        std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
-        std::srand(seed);
-        ecdsa_sign(msg, len, r, s, d);
-        copy_stack();
-        for (const auto& x : k)
-            found += on_stack(x, 16);
-        found += on_stack(v_bytes, 12);
-    }
-    EXPECT_EQ(found, 0) << "copies of k, k^-1, n - k, n - k^-1 or V left on the stack";
 }
 
 // The number after label in valgrind's report ("1,024" is 1024), 0 if absent.

@@ -1,8 +1,8 @@
 // Known-answer, edge-case and aliasing tests of the multi-precision layer.
 //
 // Unless marked otherwise, expected values are worked out by hand from the
-// definitions; values marked "Python" were self-generated with Python's
-// built-in integers.
+// definitions; values marked "known_answers.py" are printed by
+// gen/known_answers.py (Python's integers).
 
 #include <gtest/gtest.h>
 
@@ -436,7 +436,7 @@ TEST(NnModArith, AddSubAtTheModulusBoundary) {
 }
 
 TEST(NnModArith, ModMultTakesUnreducedOperands) {
-    // (2^160 - 1)^2 mod p, Python.
+    // (2^160 - 1)^2 mod p, known_answers.py.
     const N5 ones = filled<5>(M);
     N5 a;
     NN_ModMult(a.data(), ones.data(), ones.data(), kP.data(), 5);
@@ -461,12 +461,12 @@ TEST(NnModArith, ModExpExponentLayouts) {
     const N5 p3 = plus(kP, 3);
     NN_ModExp(a.data(), p3.data(), e1, 1, kP.data(), 5);
     EXPECT_EQ(a, three);
-    // Top digit 0x80000000 (sixteen bit pairs): 3^(2^31) mod p, Python.
+    // Top digit 0x80000000 (sixteen bit pairs): 3^(2^31) mod p, known_answers.py.
     const std::uint32_t e31[1] = {0x80000000};
     NN_ModExp(a.data(), three.data(), e31, 1, kP.data(), 5);
     EXPECT_EQ(a, (N5{0xD7A4780A, 0x121DB2CD, 0x5F6F1DF8, 0x635C1165, 0}));
     // Top digit 1 above a full digit, leading zero digits in the count:
-    // Gx^(2^33 - 1) mod n, Python.
+    // Gx^(2^33 - 1) mod n, known_answers.py.
     const N5 gx = {0xCDEBC140, 0xE6FB32A7, 0x5E572983, 0x7B6AA5D8, 0};
     const std::uint32_t e33[4] = {M, 1, 0, 0};
     NN_ModExp(a.data(), gx.data(), e33, 4, kN.data(), 5);
@@ -578,7 +578,7 @@ TEST(NnFastReduction, FoldCountsAndTheValueP) {
     // (2^64-1)^2 = 2^128 - 2^65 + 1 needs no fold but one subtraction: 2^97 - 2^65 + 2.
     const N5 m64 = {M, M, 0, 0, 0};
     EXPECT_EQ(mul_opt(m64, m64), (N5{2, 0, 0xFFFFFFFE, 1, 0}));
-    // (2^128-1)^2 takes six folds; (2^128-1)^2 mod p, Python.
+    // (2^128-1)^2 takes six folds; (2^128-1)^2 mod p, known_answers.py.
     const N5 m128 = {M, M, M, M, 0};
     EXPECT_EQ(mul_opt(m128, m128), (N5{0x10, 0x08, 0x04, 0x20, 0}));
     EXPECT_EQ(sqr_opt(m128), (N5{0x10, 0x08, 0x04, 0x20, 0}));

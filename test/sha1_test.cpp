@@ -56,8 +56,8 @@ TEST(Sha1Test, Fips180KnownAnswers) {
     EXPECT_EQ(sha1_hex(Bytes(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
-// n bytes of 'a' around the padding boundaries; digests self-generated with
-// Python's hashlib. 55 bytes pad in one block, 56..63 need a second; 64 are
+// n bytes of 'a' around the padding boundaries; digests printed by
+// gen/known_answers.py (Python's hashlib). 55 bytes pad in one block, 56..63 need a second; 64 are
 // compressed by the update itself.
 TEST(Sha1Test, PaddingBoundaries) {
     const struct {

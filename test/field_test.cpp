@@ -1,0 +1,126 @@
+// The field module against the digit-by-digit operations it stands for:
+// NN_ModMultOpt and NN_ModSqrOpt (the fold), NN_ModAdd, NN_ModSub, NN_LShift
+// with NN_ModSmall, NN_Add of p with NN_RShift, over edge and random field
+// elements, with the result in a separate array and in each input's.
+
+#include "field.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/curve.h"
+#include "support/random.h"
+
+namespace klarvex {
+namespace {
+
+using test::Num;
+using u32 = std::uint32_t;
+
+const u32* prime() {
+    return test::curve_params().p;
+}
+const u32* omega() {
+    return test::curve_params().omega;
+}
+
+Num from128(words::u128 v) {
+    Num r;
+    words::st128(r.data(), v, 0);
+    return r;
+}
+
+std::string hex(const Num& a) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x%08x", a[4], a[3], a[2], a[1], a[0]);
+    return buf;
+}
+
+using Op = void (*)(u32* r, const u32* a, const u32* b);
+struct Pair {
+    const char* name;
+    Op field, digits;
+};
+
+template <unsigned s>
+void shl_digits(u32* r, const u32* a, const u32*) {
+    NN_LShift(r, a, s, NUM_DIGITS);
+    NN_ModSmall(r, prime(), NUM_DIGITS);
+}
+
+const Pair kOps[] = {
+    {"mul", [](u32* r, const u32* a, const u32* b) { fe_mul(r, a, b); },
+     [](u32* r, const u32* a, const u32* b) {
+         NN_ModMultOpt(r, a, b, prime(), omega(), NUM_DIGITS);
+     }},
+    {"sqr", [](u32* r, const u32* a, const u32*) { fe_sqr(r, a); },
+     [](u32* r, const u32* a, const u32*) { NN_ModSqrOpt(r, a, prime(), omega(), NUM_DIGITS); }},
+    {"add", [](u32* r, const u32* a, const u32* b) { fe_add(r, a, b); },
+     [](u32* r, const u32* a, const u32* b) { NN_ModAdd(r, a, b, prime(), NUM_DIGITS); }},
+    {"sub", [](u32* r, const u32* a, const u32* b) { fe_sub(r, a, b); },
+     [](u32* r, const u32* a, const u32* b) { NN_ModSub(r, a, b, prime(), NUM_DIGITS); }},
+    {"shl 1", [](u32* r, const u32* a, const u32*) { fe_shl(r, a, 1); }, shl_digits<1>},
+    {"shl 2", [](u32* r, const u32* a, const u32*) { fe_shl(r, a, 2); }, shl_digits<2>},
+    {"shl 3", [](u32* r, const u32* a, const u32*) { fe_shl(r, a, 3); }, shl_digits<3>},
+    {"half", [](u32* r, const u32* a, const u32*) { fe_half(r, a); },
+     [](u32* r, const u32* a, const u32*) {
+         NN_Assign(r, a, NUM_DIGITS);
+         if (a[0] & 1) NN_Add(r, r, prime(), NUM_DIGITS);
+         NN_RShift(r, r, 1, NUM_DIGITS);
+     }},
+    {"is zero",
+     [](u32* r, const u32* a, const u32*) { NN_AssignDigit(r, fe_is_zero(a), NUM_DIGITS); },
+     [](u32* r, const u32* a, const u32*) {
+         NN_AssignDigit(r, NN_Zero(a, NUM_DIGITS) || NN_Equal(a, prime(), NUM_DIGITS), NUM_DIGITS);
+     }},
+};
+
+TEST(Field, MatchesTheDigitOperations) {
+    using words::u128;
+    const u128 p = words::ld128(prime());
+    // 2^127 - 1: 4*a + omega carries out of 128 bits inside fe_shl.
+    std::vector<Num> edge;
+    for (u128 v : {u128{0}, u128{1}, u128{2}, u128{3}, p - 2, p - 1, p, (p + 1) / 2, (p - 1) / 2,
+                   u128{~0ULL}, u128{1} << 64, u128{1} << 96, u128{1} << 97, u128{1} << 127,
+                   (u128{1} << 127) - 1, p - (u128{1} << 96)})
+        edge.push_back(from128(v));
+
+    std::vector<std::pair<Num, Num>> pairs;
+    for (const Num& a : edge)
+        for (const Num& b : edge)
+            pairs.emplace_back(a, b);
+    test::Rng rng(51);
+    for (int i = 0; i < 2000 * test::kScale; ++i) {
+        // A product in (p, 2^128): no fold, then the final subtraction of p.
+        const u128 x = (u128{1} << 63) | rng.u64();
+        const u128 y = ~u128{0} / x;
+        ASSERT_GT(x * y, p);
+        pairs.emplace_back(from128(x), from128(y));
+        pairs.emplace_back(test::random_fe(rng), test::random_fe(rng));
+    }
+
+    int cases = 0;
+    for (const auto& [a, b] : pairs) {
+        for (const Pair& op : kOps) {
+            Num want, got, in_a = a, in_b = b;
+            want.fill(0xA5A5A5A5);
+            got = want;
+            op.digits(want.data(), a.data(), b.data());
+            op.field(got.data(), a.data(), b.data());
+            op.field(in_a.data(), in_a.data(), b.data());
+            op.field(in_b.data(), a.data(), in_b.data());
+            ASSERT_EQ(got, want) << op.name << " of " << hex(a) << ", " << hex(b);
+            ASSERT_EQ(in_a, want) << op.name << " of " << hex(a) << ", " << hex(b) << " into a";
+            ASSERT_EQ(in_b, want) << op.name << " of " << hex(a) << ", " << hex(b) << " into b";
+            ++cases;
+        }
+    }
+    std::printf("[ cases    ] %d field operations against the digit operations\n", cases);
+}
+
+}  // namespace
+}  // namespace klarvex
