@@ -54,14 +54,15 @@ void message_from_hex(std::uint8_t* msg, const char* hex, std::size_t len) {
     }
 }
 
-bool parse_hex(std::uint8_t* out, std::size_t len, const char* text) {
+bool parse_hex(std::uint8_t* out, std::size_t len, std::string_view text) {
+    if (text.size() != 2 * len) return false;
     for (std::size_t i = 0; i < len; ++i) {
         int hi = hex_value(text[2 * i]);
         int lo = hi < 0 ? -1 : hex_value(text[2 * i + 1]);
         if (lo < 0) return false;
         out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
-    return text[2 * len] == '\0';
+    return true;
 }
 
 void to_hex(char* hex, const std::uint8_t* bytes, std::size_t len) {
@@ -79,8 +80,29 @@ void pair_line(char* line, const std::uint8_t* a, const std::uint8_t* b) {
 
 void start() {
     std::signal(SIGPIPE, SIG_IGN);
-    for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) < 0) return;
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The lowest free descriptor is the one filled: fd itself, as those below
+    // it are open. A pipe's reading end takes the lower of its two; its
+    // writing end is closed again (if that was a standard slot too, a later
+    // round fills it).
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF || open("/dev/null", O_RDONLY) >= 0) continue;
+        int p[2];
+        if (pipe(p) != 0) return;
+        close(p[1]);
+    }
+}
+
+SignalHold::SignalHold() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+}
+
+SignalHold::~SignalHold() {
+    sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 bool write_all(int fd, const void* buf, std::size_t len) {

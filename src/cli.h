@@ -1,6 +1,7 @@
 // What the four command-line tools share and the library leaves out: the
 // limits of their arguments, hex text, the start of a run, writing and
-// finishing standard output, and the "=> " reporter.
+// finishing standard output, holding off termination signals, and the "=> "
+// reporter.
 //
 // Compiled into the tools only; the installed library stays free of I/O.
 // Nothing here allocates, so klarvex can report a failed allocation with it.
@@ -8,9 +9,12 @@
 #ifndef KLARVEX_CLI_H
 #define KLARVEX_CLI_H
 
+#include <signal.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace klarvex::cli {
 
@@ -58,7 +62,7 @@ void message_from_hex(std::uint8_t* msg, const char* hex, std::size_t len);
 
 // out[0..len) from text that is exactly 2*len hex digits of either case and
 // nothing else. false, with out unspecified, otherwise.
-bool parse_hex(std::uint8_t* out, std::size_t len, const char* text);
+bool parse_hex(std::uint8_t* out, std::size_t len, std::string_view text);
 
 // hex[0..2*len) = bytes in lowercase hex; no terminator is written.
 void to_hex(char* hex, const std::uint8_t* bytes, std::size_t len);
@@ -67,12 +71,30 @@ void to_hex(char* hex, const std::uint8_t* bytes, std::size_t len);
 // newline; no terminator is written.
 void pair_line(char* line, const std::uint8_t* a, const std::uint8_t* b);
 
-// What every tool does first. SIGPIPE is ignored: a write to a pipe without
-// a reader fails with EPIPE, which the tool reports with its own status,
+// What every tool does first. SIGPIPE and SIGXFSZ are ignored: a write to a
+// pipe without a reader fails with EPIPE, and one past the file size limit
+// with EFBIG (or comes up short), which the tool reports with its own status
 // instead of ending the process unreported. A standard descriptor that is
-// closed is held by /dev/null opened read-only, so no file the tool opens
-// becomes standard input, output or error, and writes to it still fail.
+// closed is held by /dev/null opened read-only or, where /dev/null cannot be
+// opened, by the reading end of a pipe: no file the tool opens becomes
+// standard input, output or error, and writes to the slot still fail. (When
+// not even a pipe can be had, no descriptor is left for a file either.)
 void start();
+
+// Blocks SIGTERM, SIGINT, SIGHUP and SIGQUIT while it lives, so that what is
+// written meanwhile (a signature, a log record) is written whole or not at
+// all. A signal that arrives meanwhile takes effect when the hold ends. Holds
+// nest.
+class SignalHold {
+  public:
+    SignalHold();
+    ~SignalHold();
+    SignalHold(const SignalHold&) = delete;
+    SignalHold& operator=(const SignalHold&) = delete;
+
+  private:
+    sigset_t saved_;
+};
 
 // Writes buf[0..len) to fd, resuming after short writes and EINTR. false,
 // with errno set, if a write fails.

@@ -9,10 +9,12 @@
 // signature could not be written.
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -54,10 +56,10 @@ constexpr std::size_t logged_reason(std::size_t reason_size) {
 }
 
 /*
- * Room for every line of a record but the salt line's escaped MESSAGE. The
- * lengths line holds two counts of at most the digits of SIZE_MAX in place of
- * its two "%zu"; the last line is "signed salt: " and the signature line, or
- * a reason.
+ * Room for every line of a record but the salt line's escaped MESSAGE, and
+ * for the newline that ends a torn record before it. The lengths line holds
+ * two counts of at most the digits of SIZE_MAX in place of its two "%zu";
+ * the last line is "signed salt: " and the signature line, or a reason.
  */
 constexpr std::size_t LENGTHS_MAX =
     sizeof LENGTHS - 1 - 2 * (sizeof "%zu" - 1) + 2 * cli::decimal_digits(SIZE_MAX);
@@ -65,96 +67,202 @@ constexpr std::size_t LAST_LINE_MAX =
     std::max({sizeof SIGNED - 1 + cli::PAIR_LINE, logged_reason(sizeof NO_MEMORY),
               logged_reason(sizeof NO_OUTPUT), logged_reason(cli::TOO_LONG.size())});
 constexpr std::size_t LOG_SLACK =
-    sizeof SALT_OPEN - 1 + sizeof SALT_CLOSE - 1 + LENGTHS_MAX + LAST_LINE_MAX;
+    1 + sizeof SALT_OPEN - 1 + sizeof SALT_CLOSE - 1 + LENGTHS_MAX + LAST_LINE_MAX;
+
+// How long a run waits for a log that is not a regular file (a FIFO, a
+// terminal) to take its record, or for the lock of a regular one.
+constexpr int LOG_WAIT_SECONDS = 1;
+
+// The pieces a record is written in when there is no memory for it whole.
+constexpr std::size_t LOG_PIECE = 4096;
 
 std::uint32_t private_key[NUM_DIGITS];
 Point public_key;
 
 /*
- * Many runs may append to one log at once. Each run collects its lines here
- * and hands them to the kernel in one write(2) on an O_APPEND descriptor when
- * it ends, so records of concurrent runs never interleave.
+ * Many runs may append to one log at once. Each run writes its record when it
+ * ends, in one write(2) on an O_APPEND descriptor, so records of concurrent
+ * runs never interleave: in a regular file always, in a FIFO up to PIPE_BUF
+ * bytes. A FIFO stays non-blocking: a reader that takes no more makes the
+ * write fail after LOG_WAIT_SECONDS instead of holding the run. Only when
+ * there is no memory for the record is it written in pieces.
  */
 struct Log {
     int fd = -1;
-    char* buf = nullptr;
-    std::size_t len = 0;
+    int read_fd = -1;  // the same regular file, readable, to find a torn record; or -1
+    bool regular = false;
+    char* buf = nullptr;  // room for the whole record, or nullptr
     std::size_t cap = 0;
+    const char* message = nullptr;
+    char lengths[LENGTHS_MAX + 1] = {};
+    bool failed = false;  // a write failed and was reported: no more are tried
+    timespec deadline{};  // the end of the wait for a FIFO's reader or the log's lock
 };
 
 bool must_escape(unsigned char c) {
     return c < 0x20 || c == 0x7f || c == '\\';
 }
 
-void log_put(Log* log, const char* text, std::size_t len) {
-    if (log->fd < 0) return;
-    assert(log->len + len <= log->cap);
-    std::memcpy(log->buf + log->len, text, len);
-    log->len += len;
-}
-
-void log_puts(Log* log, const char* text) {
-    log_put(log, text, std::strlen(text));
-}
-
-// Opens the log and sizes its record for MESSAGE. false: no memory for the
-// record (the log is closed again).
-bool log_open(Log* log, const char* path, const char* message) {
+// Opens the log and makes room for its record; without memory for it, the
+// record is written in pieces.
+void log_open(Log* log, const char* path) {
     // O_NONBLOCK: a FIFO with no reader fails to open (no log) instead of
-    // blocking the run forever. The record is then written blocking.
-    log->fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (log->fd < 0) return true;
-    int flags = fcntl(log->fd, F_GETFL);
-    if (flags >= 0) fcntl(log->fd, F_SETFL, flags & ~O_NONBLOCK);
+    // blocking the run forever.
+    log->fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (log->fd < 0) return;
+    struct stat st, rst;
+    log->regular = fstat(log->fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (log->regular) {
+        fcntl(log->fd, F_SETFL, fcntl(log->fd, F_GETFL) & ~O_NONBLOCK);
+        // Readable only if the mode lets us, and only if still the same file.
+        log->read_fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (log->read_fd >= 0 && (fstat(log->read_fd, &rst) != 0 || rst.st_dev != st.st_dev ||
+                                  rst.st_ino != st.st_ino)) {
+            close(log->read_fd);
+            log->read_fd = -1;
+        }
+    }
     std::size_t cap = LOG_SLACK;
-    for (const char* c = message; *c; ++c)
+    for (const char* c = log->message; *c; ++c)
         cap += must_escape(static_cast<unsigned char>(*c)) ? 4 : 1;
     log->buf = static_cast<char*>(std::malloc(cap));
-    if (!log->buf) {
-        close(log->fd);
-        log->fd = -1;
-        return false;
+    log->cap = log->buf ? cap : 0;
+}
+
+// Milliseconds left until log->deadline.
+int log_wait_left(const Log* log) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int>((log->deadline.tv_sec - now.tv_sec) * 1000 +
+                            (log->deadline.tv_nsec - now.tv_nsec) / 1000000);
+}
+
+/*
+ * Whether the log ends in a torn record: its last byte is not a newline. A
+ * record that another run is writing looks the same while under way, so runs
+ * hold the log's lock (flock) from this check to the end of their write. A
+ * run that cannot have the lock before the deadline (its holder stopped, or a
+ * machine overloaded) does without the check. The lock also keeps the pieces
+ * of a record written without a buffer together.
+ */
+bool log_torn(const Log* log) {
+    if (!log->regular) return false;
+    while (flock(log->fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK || log_wait_left(log) <= 0) return false;
+        usleep(1000);
     }
-    log->cap = cap;
+    struct stat st;
+    char last;
+    return log->read_fd >= 0 && fstat(log->fd, &st) == 0 && st.st_size > 0 &&
+           pread(log->read_fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+}
+
+// Hands text[0..len) to the log: to a regular file in one write, to anything
+// else as fast as it takes it until the deadline. false, with the reason on
+// standard error, if that fails.
+bool log_send(const Log* log, const char* text, std::size_t len) {
+    constexpr char FAILED[] = "cannot write log record: ";
+    while (len > 0) {
+        ssize_t n = write(log->fd, text, len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (log->regular || errno != EAGAIN)) {
+            cli::fail(0, "%s%s", FAILED, std::strerror(errno));
+            return false;
+        }
+        if (log->regular && static_cast<std::size_t>(n) < len) {
+            cli::fail(0, "%sonly %zd of %zu bytes written", FAILED, n, len);
+            return false;
+        }
+        if (n > 0) {
+            text += n;
+            len -= static_cast<std::size_t>(n);
+            continue;
+        }
+        pollfd ready = {log->fd, POLLOUT, 0};
+        const int left = log_wait_left(log);
+        if (left <= 0 || poll(&ready, 1, left) == 0) {
+            cli::fail(0, "%sthe reader took no more of it within %d s", FAILED, LOG_WAIT_SECONDS);
+            return false;
+        }
+    }
     return true;
+}
+
+// Collects a record in buf[0..cap) and sends it to the log whenever buf is
+// full and at the end: at once if buf holds the whole record.
+struct Record {
+    Log* log;
+    char* buf;
+    std::size_t cap;
+    std::size_t len = 0;
+};
+
+void record_flush(Record* r) {
+    if (!r->log->failed && r->len > 0) r->log->failed = !log_send(r->log, r->buf, r->len);
+    r->len = 0;
+}
+
+void record_put(Record* r, const char* text, std::size_t len) {
+    while (len > 0) {
+        if (r->len == r->cap) record_flush(r);
+        const std::size_t n = std::min(len, r->cap - r->len);
+        std::memcpy(r->buf + r->len, text, n);
+        r->len += n;
+        text += n;
+        len -= n;
+    }
 }
 
 // The salt line echoes MESSAGE. A control character or backslash is written
 // as \xNN, so that no MESSAGE can end the line and forge another one.
-void log_salt(Log* log, const char* message) {
-    if (log->fd < 0) return;
-    log_puts(log, SALT_OPEN);
-    for (const char* c = message; *c; ++c) {
-        unsigned char b = static_cast<unsigned char>(*c);
-        if (must_escape(b)) {
+void record_salt(Record* r, const char* message) {
+    record_put(r, SALT_OPEN, sizeof SALT_OPEN - 1);
+    for (const char* c = message; *c;) {
+        std::size_t plain = 0;
+        while (c[plain] && !must_escape(static_cast<unsigned char>(c[plain])))
+            ++plain;
+        record_put(r, c, plain);
+        c += plain;
+        if (*c) {
             char esc[4] = {'\\', 'x'};
-            cli::to_hex(esc + 2, &b, 1);
-            log_put(log, esc, sizeof esc);
-        } else {
-            log_put(log, c, 1);
+            cli::to_hex(esc + 2, reinterpret_cast<const std::uint8_t*>(c++), 1);
+            record_put(r, esc, sizeof esc);
         }
     }
-    log_puts(log, SALT_CLOSE);
+    record_put(r, SALT_CLOSE, sizeof SALT_CLOSE - 1);
 }
 
-void log_close(Log* log) {
+/*
+ * Writes the record, whose last line is last[0..len), and closes the log. A
+ * record is never glued onto a torn one: if the log does not end in a newline
+ * (a run before was cut short), the record starts with one. Failures are
+ * reported on standard error and change no status.
+ */
+void log_close(Log* log, const char* last, std::size_t len) {
     if (log->fd < 0) return;
-    ssize_t n;
-    do {
-        n = write(log->fd, log->buf, log->len);
-    } while (n < 0 && errno == EINTR);
+    char piece[LOG_PIECE];
+    Record r{log, log->buf ? log->buf : piece, log->buf ? log->cap : sizeof piece};
+    cli::SignalHold hold;
+    clock_gettime(CLOCK_MONOTONIC, &log->deadline);
+    log->deadline.tv_sec += LOG_WAIT_SECONDS;
+    if (log_torn(log)) record_put(&r, "\n", 1);
+    record_salt(&r, log->message);
+    record_put(&r, log->lengths, std::strlen(log->lengths));
+    record_put(&r, last, len);
+    record_flush(&r);
     close(log->fd);
+    if (log->read_fd >= 0) close(log->read_fd);
     std::free(log->buf);
     *log = Log{};
 }
 
 // Reports reason on standard error and ends the record with it.
 int fail(Log* log, const char* reason, int status) {
+    cli::SignalHold hold;
     cli::fail(status, "%s", reason);
-    log_puts(log, cli::PREFIX);
-    log_puts(log, reason);
-    log_puts(log, "\n");
-    log_close(log);
+    char last[LAST_LINE_MAX + 1];
+    const int n = std::snprintf(last, sizeof last, "%s%s\n", cli::PREFIX, reason);
+    log_close(log, last, static_cast<std::size_t>(n));
     return status;
 }
 
@@ -176,16 +284,12 @@ int klarvex_main(int argc, char* argv[]) {
     cli::start();
 
     if (argc < 2) return cli::fail(EXIT_USAGE, "usage: klarvex MESSAGE");
-    const char* hex = argv[1];
     Log log;
-    if (argc > 2 && !log_open(&log, argv[2], hex)) return fail(&log, NO_MEMORY, EXIT_NO_MEMORY);
-    log_salt(&log, hex);
-
+    const char* hex = log.message = argv[1];
     std::size_t hex_len = std::strlen(hex);
     std::size_t bin_len = hex_len >> 1;
-    char lengths[LENGTHS_MAX + 1];
-    std::snprintf(lengths, sizeof lengths, LENGTHS, hex_len, bin_len);
-    log_puts(&log, lengths);
+    std::snprintf(log.lengths, sizeof log.lengths, LENGTHS, hex_len, bin_len);
+    if (argc > 2) log_open(&log, argv[2]);
     if (bin_len > cli::MAX_MESSAGE) return fail(&log, cli::TOO_LONG.data(), EXIT_USAGE);
 
     auto* msg = static_cast<std::uint8_t*>(std::malloc(bin_len ? bin_len : 1));
@@ -200,13 +304,14 @@ int klarvex_main(int argc, char* argv[]) {
     std::uint8_t rs[2 * cli::SCALAR_BYTES];
     NN_Encode(rs, cli::SCALAR_BYTES, r, NUM_DIGITS);
     NN_Encode(rs + cli::SCALAR_BYTES, cli::SCALAR_BYTES, s, NUM_DIGITS);
-    char line[cli::PAIR_LINE];
+    char last[sizeof SIGNED - 1 + cli::PAIR_LINE];
+    std::memcpy(last, SIGNED, sizeof SIGNED - 1);
+    char* line = last + sizeof SIGNED - 1;
     cli::pair_line(line, rs, rs + cli::SCALAR_BYTES);
-    if (!cli::print(line, sizeof line)) return fail(&log, NO_OUTPUT, EXIT_NO_OUTPUT);
-
-    log_puts(&log, SIGNED);
-    log_put(&log, line, sizeof line);
-    log_close(&log);
+    // The signature and the record are written whole, or not at all.
+    cli::SignalHold hold;
+    if (!cli::print(line, cli::PAIR_LINE)) return fail(&log, NO_OUTPUT, EXIT_NO_OUTPUT);
+    log_close(&log, last, sizeof last);
     return EXIT_SIGNED;
 }
 

@@ -2,7 +2,14 @@
 
 #include "keyfile.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -109,49 +116,217 @@ const char* check_public_key(const Point& q) {
     return nullptr;
 }
 
-bool parse_key_file(KeyPair* kp, const std::string& text, std::string* error) {
-    static constexpr const char* LABELS[3] = {"d", "Q.x", "Q.y"};
+bool parse_key_file(KeyPair* kp, std::string_view text, std::string* error) {
+    static constexpr std::string_view LABELS[3] = {"d", "Q.x", "Q.y"};
     std::uint8_t* fields[3] = {kp->d, kp->x, kp->y};
     bool seen[3] = {};
     std::size_t line_no = 0;
+    auto refuse = [&](const std::string& why) {
+        *error = "line " + std::to_string(line_no) + ": " + why;
+        return false;
+    };
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
+        std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
         at = end + 1;
         ++line_no;
         while (!line.empty() && is_blank(line.back()))
-            line.pop_back();
+            line.remove_suffix(1);
+        for (char c : line) {
+            if (c != '\t' && (c < 0x20 || c > 0x7e)) {
+                char byte[8];
+                std::snprintf(byte, sizeof byte, "0x%02x", static_cast<unsigned char>(c));
+                return refuse(std::string("byte ") + byte +
+                              " is not printable text: this is no key file");
+            }
+        }
         if (line.empty() || line[0] == '#') continue;
 
-        std::string where = "line " + std::to_string(line_no) + ": ";
-        std::size_t colon = line.find(':');
+        const std::size_t colon = line.find(':');
         int f = -1;
-        for (int i = 0; i < 3 && colon != std::string::npos; ++i)
-            if (line.compare(0, colon, LABELS[i]) == 0) f = i;
-        if (f < 0) {
-            *error = where + "expected \"d:\", \"Q.x:\" or \"Q.y:\" and 32 hexadecimal digits";
-            return false;
-        }
-        if (seen[f]) {
-            *error = where + LABELS[f] + " is given twice";
-            return false;
-        }
-        std::size_t v = colon + 1;
-        while (v < line.size() && is_blank(line[v]))
-            ++v;
-        if (!parse_hex(fields[f], SCALAR_BYTES, line.c_str() + v)) {
-            *error = where + LABELS[f] + " must be 32 hexadecimal digits";
-            return false;
-        }
+        for (int i = 0; i < 3 && colon != std::string_view::npos; ++i)
+            if (line.substr(0, colon) == LABELS[i]) f = i;
+        if (f < 0) return refuse("expected \"d:\", \"Q.x:\" or \"Q.y:\" and 32 hexadecimal digits");
+        if (seen[f]) return refuse(std::string(LABELS[f]) + " is given twice");
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && is_blank(value.front()))
+            value.remove_prefix(1);
+        if (!parse_hex(fields[f], SCALAR_BYTES, value))
+            return refuse(std::string(LABELS[f]) + " must be 32 hexadecimal digits");
         seen[f] = true;
     }
     for (int i = 0; i < 3; ++i) {
         if (!seen[i]) {
-            *error = std::string("no ") + LABELS[i] + " line";
+            *error = "no " + std::string(LABELS[i]) + " line";
             return false;
         }
     }
+    return true;
+}
+
+namespace {
+
+// A file written and synced but not yet at its path: anonymous (name empty)
+// or named.
+struct Temp {
+    int fd = -1;
+    char name[PATH_MAX] = {};
+};
+
+// dir = the directory part of path: "." if it has none.
+bool directory_of(char (&dir)[PATH_MAX], const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const std::size_t n = !slash ? 0 : slash == path ? 1 : static_cast<std::size_t>(slash - path);
+    if (n == 0) return std::snprintf(dir, sizeof dir, ".") > 0;
+    if (n >= sizeof dir) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(dir, path, n);
+    dir[n] = '\0';
+    return true;
+}
+
+// The name under /proc of the file that fd holds, through which an anonymous
+// file is linked (linkat with AT_EMPTY_PATH would need a capability).
+const char* proc_name(char (&name)[32], int fd) {
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+    return name;
+}
+
+// Opens a temporary file for path in its directory, mode 0600: anonymous if
+// allowed and possible.
+bool open_temp(Temp* t, const char* path, bool anonymous) {
+    char dir[PATH_MAX], proc[32];
+    if (anonymous && directory_of(dir, path)) {
+        t->fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (t->fd >= 0 && access(proc_name(proc, t->fd), F_OK) == 0) return true;
+        if (t->fd >= 0) close(t->fd);
+    }
+    if (std::snprintf(t->name, sizeof t->name, "%s.XXXXXX", path) >=
+        static_cast<int>(sizeof t->name)) {
+        t->name[0] = '\0';
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    t->fd = mkostemp(t->name, O_CLOEXEC);
+    if (t->fd < 0) t->name[0] = '\0';
+    return t->fd >= 0;
+}
+
+bool write_temp(Temp* t, const NewFile& f, bool anonymous) {
+    // fchmod: the umask may have taken bits away.
+    return open_temp(t, f.path, anonymous) && fchmod(t->fd, f.mode) == 0 &&
+           write_all(t->fd, f.data, f.len) && fsync(t->fd) == 0;
+}
+
+bool link_temp(const Temp& t, const char* path) {
+    char proc[32];
+    if (t.name[0]) return link(t.name, path) == 0;
+    return linkat(AT_FDCWD, proc_name(proc, t.fd), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Closes t and removes its name, if it still has one; errno is kept.
+void drop_temp(Temp* t) {
+    const int err = errno;
+    if (t->fd >= 0) close(t->fd);
+    if (t->name[0]) unlink(t->name);
+    t->fd = -1;
+    t->name[0] = '\0';
+    errno = err;
+}
+
+// Removes path if it is still the file of t: never what someone else put
+// there meanwhile. errno is kept.
+void unlink_own(const char* path, const Temp& t) {
+    const int err = errno;
+    struct stat at, own;
+    if (lstat(path, &at) == 0 && fstat(t.fd, &own) == 0 && at.st_dev == own.st_dev &&
+        at.st_ino == own.st_ino)
+        unlink(path);
+    errno = err;
+}
+
+// Syncs the directory of path, where a file was just linked. A file system
+// that cannot sync a directory (EINVAL) has nothing to sync.
+bool sync_directory_of(const char* path) {
+    char dir[PATH_MAX];
+    if (!directory_of(dir, path)) return false;
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool ok = fd >= 0 && (fsync(fd) == 0 || errno == EINVAL);
+    const int err = errno;
+    if (fd >= 0) close(fd);
+    errno = err;
+    return ok;
+}
+
+bool refuse_read(char* why, const char* what, const char* detail = "") {
+    std::snprintf(why, READ_REASON_MAX, "%s%s", what, detail);
+    return false;
+}
+
+}  // namespace
+
+const char* create_files_exclusively(const NewFile* files, std::size_t count) {
+    assert(count <= NEW_FILES_MAX);
+    Temp temps[NEW_FILES_MAX];
+    std::size_t written = 0, linked = 0, synced = 0;
+    while (written < count && write_temp(&temps[written], files[written], true))
+        ++written;
+    while (written == count && linked < count && link_temp(temps[linked], files[linked].path))
+        ++linked;
+    if (linked == count)
+        for (Temp& t : temps)
+            if (t.name[0] && unlink(t.name) == 0) t.name[0] = '\0';
+    while (linked == count && synced < count && sync_directory_of(files[synced].path))
+        ++synced;
+    const bool ok = synced == count;
+    const std::size_t failed = written < count ? written : linked < count ? linked : synced;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!ok && i < linked) unlink_own(files[i].path, temps[i]);
+        drop_temp(&temps[i]);
+    }
+    return ok ? nullptr : files[failed].path;
+}
+
+bool replace_file(const char* path, const void* data, std::size_t len, mode_t mode) {
+    Temp t;
+    const bool ok =
+        write_temp(&t, NewFile{path, data, len, mode}, false) && std::rename(t.name, path) == 0;
+    if (ok) t.name[0] = '\0';
+    drop_temp(&t);
+    return ok;
+}
+
+bool read_small_regular_file(const char* path, char* buf, std::size_t cap, std::size_t* len,
+                             char* why) {
+    constexpr char NOT_REGULAR[] = "is not a regular file";
+    *len = 0;
+    // Opening a device or a FIFO can act of itself: refuse those unopened.
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return refuse_read(why, NOT_REGULAR);
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return refuse_read(why, "cannot be opened: ", std::strerror(errno));
+    // What was opened is what counts: the path may have changed meanwhile.
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool larger = false;
+    ssize_t n = 1;
+    while (regular && !larger && (n > 0 || (n < 0 && errno == EINTR))) {
+        char extra;
+        n = *len < cap ? read(fd, buf + *len, cap - *len) : read(fd, &extra, 1);
+        if (n > 0 && *len == cap)
+            larger = true;
+        else if (n > 0)
+            *len += static_cast<std::size_t>(n);
+    }
+    const int err = errno;
+    close(fd);
+    if (!regular) return refuse_read(why, NOT_REGULAR);
+    if (larger) {
+        std::snprintf(why, READ_REASON_MAX, "is larger than %zu bytes", cap);
+        return false;
+    }
+    if (n < 0) return refuse_read(why, "cannot be read: ", std::strerror(err));
     return true;
 }
 

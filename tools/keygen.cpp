@@ -2,13 +2,12 @@
 //
 // Draws a private key d uniformly from [1, n-1] with getrandom(2), computes
 // Q = d*G and writes both to the new file KEYFILE (mode 0600; an existing
-// file is never replaced). Prints the public key x || y as 64 hex digits.
+// file is never replaced, and KEYFILE is complete or absent whatever
+// happens). Prints the public key x || y as 64 hex digits.
 //
 // Exit status: 0 written, 1 the key could not be drawn or written, 2 usage.
 
-#include <fcntl.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,25 +59,6 @@ bool draw_private_key(std::uint8_t d[cli::SCALAR_BYTES]) {
     return ok;
 }
 
-// Creates path, which must not exist yet, with mode 0600 and text as its
-// whole content. On failure nothing is left behind and the error is in errno.
-bool create_key_file(const char* path, const char* text, std::size_t len) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    // The umask may have taken bits away; an owner-only mode is what we want.
-    bool ok = fchmod(fd, 0600) == 0 && cli::write_all(fd, text, len) && fsync(fd) == 0;
-    int err = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        unlink(path);
-        errno = err;
-    }
-    return ok;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -94,14 +74,14 @@ int main(int argc, char* argv[]) {
     cli::derive_public_key(&kp);
 
     char text[cli::KEY_FILE_MAX];
-    std::size_t len = cli::format_key_file(text, kp);
-    bool written = create_key_file(path, text, len);
-    int err = errno;
+    const cli::NewFile file{path, text, cli::format_key_file(text, kp), 0600};
+    const char* failed = cli::create_files_exclusively(&file, 1);
+    const int err = errno;
     wipe(text, sizeof text);
     wipe(kp.d, sizeof kp.d);
-    if (!written && err == EEXIST)
-        return cli::fail(EXIT_FAILED, "%s already exists: not overwritten", path);
-    if (!written) return cli::fail(EXIT_FAILED, "cannot create %s: %s", path, std::strerror(err));
+    if (failed && err == EEXIST)
+        return cli::fail(EXIT_FAILED, "%s already exists: not overwritten", failed);
+    if (failed) return cli::fail(EXIT_FAILED, "cannot create %s: %s", failed, std::strerror(err));
 
     char line[cli::PAIR_LINE];
     cli::pair_line(line, kp.x, kp.y);

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "builtin_key.h"
 #include "cli.h"
@@ -76,14 +75,14 @@ int main(int argc, char* argv[]) {
 
     std::size_t bin_len = std::strlen(hex) >> 1;
     if (bin_len > cli::MAX_MESSAGE) return cli::fail(EXIT_USAGE, "%s", cli::TOO_LONG.data());
-    std::vector<std::uint8_t> msg(bin_len ? bin_len : 1);
-    cli::message_from_hex(msg.data(), hex, bin_len);
+    static std::uint8_t msg[cli::MAX_MESSAGE];
+    cli::message_from_hex(msg, hex, bin_len);
 
     std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
     NN_Decode(r, NUM_DIGITS, sig, cli::SCALAR_BYTES);
     NN_Decode(s, NUM_DIGITS, sig + cli::SCALAR_BYTES, cli::SCALAR_BYTES);
     ecdsa_init(&q);
-    int result = ecdsa_verify(msg.data(), static_cast<std::uint16_t>(bin_len), r, s);
+    int result = ecdsa_verify(msg, static_cast<std::uint16_t>(bin_len), r, s);
     if (result != ECDSA_VALID) return cli::fail(EXIT_INVALID, "%s", reason_of(result));
 
     constexpr char VALID[] = "valid\n";

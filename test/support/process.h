@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -81,6 +82,8 @@ struct Options {
     int gate = -1;                 // the child waits for EOF on this descriptor before exec
     int gate_writer = -1;          // the gate's other end, which the child closes
     std::string fd9;               // a file the child opens as descriptor 9
+    std::vector<std::string> env;  // added to the child's environment
+    std::function<bool()> setup;   // run in the child before exec; false: exit 125
 };
 
 struct Child {
@@ -89,7 +92,7 @@ struct Child {
 };
 
 struct Result {
-    int status = -1;
+    int status = -1;  // exit status, or 128 + the signal that ended the child
     std::string out, err;
 };
 
@@ -101,6 +104,12 @@ inline Child spawn(const TempDir& dir, const std::vector<std::string>& args,
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        envp.push_back(*e);
+    for (const auto& e : opt.env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
 
     Child c{-1, opt.out == Out::File ? dir / ("stdout" + opt.tag) : fs::path(),
             dir / ("stderr" + opt.tag)};
@@ -115,7 +124,7 @@ inline Child spawn(const TempDir& dir, const std::vector<std::string>& args,
         out = p[1];
     }
     // posix_spawn where it will do: under ASan it is much cheaper than fork.
-    if (opt.gate < 0 && !opt.no_dac_override) {
+    if (opt.gate < 0 && !opt.no_dac_override && !opt.setup) {
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         if (!opt.fd9.empty())
@@ -127,7 +136,7 @@ inline Child spawn(const TempDir& dir, const std::vector<std::string>& args,
             posix_spawn_file_actions_addclose(&fa, 1);
         }
         posix_spawn_file_actions_adddup2(&fa, err, 2);
-        const int rc = posix_spawn(&c.pid, argv[0], &fa, nullptr, argv.data(), environ);
+        const int rc = posix_spawn(&c.pid, argv[0], &fa, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&fa);
         EXPECT_EQ(rc, 0) << "cannot start " << argv[0];
         if (rc != 0) c.pid = -1;
@@ -150,7 +159,8 @@ inline Child spawn(const TempDir& dir, const std::vector<std::string>& args,
         if (opt.no_dac_override && geteuid() == 0 &&
             prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
             _exit(126);
-        execv(argv[0], argv.data());
+        if (opt.setup && !opt.setup()) _exit(125);
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     } else {
         EXPECT_GT(c.pid, 0) << "fork failed";
@@ -165,8 +175,8 @@ inline Result finish(const Child& c) {
     if (c.pid < 0) return r;
     int wstatus = 0;
     EXPECT_EQ(waitpid(c.pid, &wstatus, 0), c.pid);
-    EXPECT_TRUE(WIFEXITED(wstatus)) << "wait status " << wstatus;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    // As a shell gives it: 128 + the signal that ended the child.
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     EXPECT_NE(r.status, 127) << "cannot run the tool";
     if (!c.out.empty()) r.out = slurp(c.out);
     r.err = slurp(c.err);
