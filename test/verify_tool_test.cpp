@@ -1,7 +1,7 @@
 // klarvex-verify: the built binary on klarvex's own signatures, on each
 // verdict, option and usage error, on every form of public key, and on
 // signatures that OpenSSL made with random keys; its public-key check and
-// PEM public keys against OpenSSL's.
+// PEM public keys against OpenSSL's. The README's recipes, run as written.
 
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "support/openssl.h"
@@ -236,6 +236,57 @@ TEST(VerifyTool, PublicKeyForms) {
         else
             expect_refused(r, c.status, c.reason, c.key);
     }
+}
+
+// The first indented block after the line of README.md that begins with
+// marker, its indentation removed.
+std::string readme_block(const std::string& marker) {
+    std::ifstream in(KLARVEX_SOURCE_DIR "/README.md");
+    std::string block;
+    bool after = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!after)
+            after = line.rfind(marker, 0) == 0;
+        else if (line.rfind("    ", 0) == 0)
+            block += line.substr(4) + "\n";
+        else if (!block.empty())
+            break;
+    }
+    EXPECT_NE(block, "") << marker;
+    return block;
+}
+
+// bash runs script in dir, which is also HOME, with the built tools first on
+// PATH.
+Result shell(const TempDir& dir, const std::string& script) {
+    const std::string tools = fs::path(KLARVEX_TOOL_PATH).parent_path().string() + ":" +
+                              fs::path(KLARVEX_VERIFY_PATH).parent_path().string();
+    return test::run(dir, "/bin/bash",
+                     {"-c", "export HOME=\"$0\" PATH=\"$1:$PATH\"; cd || exit 125\n" + script,
+                      dir.path().string(), tools});
+}
+
+// The README's recipes as they stand: both ways of signing a file sign its
+// bytes, and OpenSSL accepts a signature of klarvex as "Verifying elsewhere"
+// shows, with the KEYFILE.pub of the built-in key.
+TEST(Readme, RecipesRunAsWritten) {
+    TempDir dir;
+    if (shell(dir, "command -v openssl && command -v python3 && command -v xxd").status != 0)
+        GTEST_SKIP() << "openssl, python3 or xxd is not installed: the README's recipes cannot run";
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i)
+        bytes.push_back(static_cast<char>(i * 7 + (i >> 3)));
+    std::ofstream(dir / "message.bin", std::ios::binary) << bytes;
+    const Result files = shell(dir, readme_block("To sign the bytes of a file"));
+    EXPECT_EQ(test::lines(files.out).size(), 2u) << files.err;
+    for (const std::string& sig : test::lines(files.out))
+        expect_valid(
+            verify(dir, {hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), 1000), sig}),
+            "message.bin");
+    const Result r = shell(dir, "klarvex-verify --public-key --pem > ~/klarvex.key.pub\n" +
+                                    readme_block("## Verifying elsewhere"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Signature Verified Successfully\n");
 }
 
 #if KLARVEX_HAVE_OPENSSL
