@@ -3,8 +3,10 @@
 #include "cli.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -16,9 +18,42 @@ namespace {
 
 constexpr char HEX[] = "0123456789abcdef";
 
-// Longest message fail() writes in one piece: room for any path a file
-// operation accepts (PATH_MAX, 4096) and the text around it.
+// Longest text fail() formats on the stack: room for any path a file
+// operation accepts (PATH_MAX, 4096) and the text around it. Its reporter
+// writes pieces of twice that, for the "=> " of each line.
 constexpr std::size_t MESSAGE_MAX = 8192;
+
+#ifndef KLARVEX_VERSION
+#error "KLARVEX_VERSION, the project's version, is defined by the build"
+#endif
+
+// Writes text to standard error with PREFIX at the start of every line, in
+// pieces of at most the size of its buffer.
+class Reporter {
+  public:
+    void put(const char* text, std::size_t len) {
+        for (std::size_t i = 0; i < len; ++i) {
+            if (line_start_)
+                for (const char* p = PREFIX; *p; ++p)
+                    raw(*p);
+            raw(text[i]);
+            line_start_ = text[i] == '\n';
+        }
+    }
+    void flush() {
+        write_all(STDERR_FILENO, buf_, len_);
+        len_ = 0;
+    }
+
+  private:
+    void raw(char c) {
+        if (len_ == sizeof buf_) flush();
+        buf_[len_++] = c;
+    }
+    char buf_[2 * MESSAGE_MAX];
+    std::size_t len_ = 0;
+    bool line_start_ = true;
+};
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -129,24 +164,64 @@ bool print(const char* text, std::size_t len) {
     return write_all(STDOUT_FILENO, text, len) && finish_stdout();
 }
 
+bool print_line(const char* text) {
+    char line[MESSAGE_MAX];
+    const int n = std::snprintf(line, sizeof line, "%s\n", text);
+    assert(n > 0 && static_cast<std::size_t>(n) < sizeof line);
+    return print(line, static_cast<std::size_t>(n));
+}
+
+int parse_options(int argc, char* const argv[], unsigned accepted, unsigned* given) {
+    static constexpr struct {
+        const char* name;
+        Option option;
+    } NAMES[] = {{"--help", OPT_HELP},
+                 {"-h", OPT_HELP},
+                 {"--version", OPT_VERSION},
+                 {"--public-key", OPT_PUBLIC_KEY},
+                 {"--pem", OPT_PEM}};
+    *given = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) return i + 1;
+        unsigned found = 0;
+        for (const auto& o : NAMES)
+            if ((accepted & o.option) && std::strcmp(argv[i], o.name) == 0) found = o.option;
+        if (!found) return i;
+        *given |= found;
+    }
+    return argc;
+}
+
+bool print_version(const char* tool) {
+    char line[MESSAGE_MAX];
+    std::snprintf(line, sizeof line, "%s %s", tool, KLARVEX_VERSION);
+    return print_line(line);
+}
+
 int fail(int status, const char* format, ...) {
     char text[MESSAGE_MAX];
-    constexpr std::size_t head = sizeof PREFIX - 1;
-    std::memcpy(text, PREFIX, head);
     std::va_list args, again;
     va_start(args, format);
     va_copy(again, args);
-    // Room for the newline after the text and for vsnprintf's terminator.
-    const int n = std::vsnprintf(text + head, sizeof text - head - 1, format, args);
-    if (n >= 0 && static_cast<std::size_t>(n) < sizeof text - head - 1) {
-        text[head + static_cast<std::size_t>(n)] = '\n';
-        write_all(STDERR_FILENO, text, head + static_cast<std::size_t>(n) + 1);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    Reporter out;
+    if (n >= 0 && static_cast<std::size_t>(n) < sizeof text) {
+        out.put(text, static_cast<std::size_t>(n));
     } else {
-        // Too long for one piece: the same text, written as it is formatted.
-        write_all(STDERR_FILENO, PREFIX, head);
-        vdprintf(STDERR_FILENO, format, again);
-        write_all(STDERR_FILENO, "\n", 1);
+        // Too long for the buffer: formatted into an anonymous file and read
+        // back from there (no heap: klarvex reports a failed allocation here).
+        const int fd = memfd_create("klarvex-message", MFD_CLOEXEC);
+        if (fd < 0 || vdprintf(fd, format, again) < 0) {
+            out.put(text, n > 0 ? sizeof text - 1 : 0);  // what fitted, at least
+        } else {
+            ssize_t got;
+            for (off_t at = 0; (got = pread(fd, text, sizeof text, at)) > 0; at += got)
+                out.put(text, static_cast<std::size_t>(got));
+        }
+        if (fd >= 0) close(fd);
     }
+    out.put("\n", 1);
+    out.flush();
     va_end(again);
     va_end(args);
     return status;

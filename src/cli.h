@@ -109,10 +109,35 @@ bool finish_stdout();
 // true if it all arrived.
 bool print(const char* text, std::size_t len);
 
+// Writes text, shorter than 8 KiB, and a newline to standard output in one
+// write and finishes it (finish_stdout): true if it all arrived.
+bool print_line(const char* text);
+
+// The options of the companion tools. Each is recognised only as an exact
+// whole argument: "-hx" or "--pem=1" is no option.
+enum Option : unsigned {
+    OPT_HELP = 1,        // "--help" or "-h"
+    OPT_VERSION = 2,     // "--version"
+    OPT_PUBLIC_KEY = 4,  // "--public-key"
+    OPT_PEM = 8,         // "--pem"
+};
+
+// Reads the options among accepted (a set of Option bits) that lead
+// argv[1..argc), and sets *given to those found. They end at "--", which is
+// skipped, or at the first argument that is not one of them: that is the
+// first operand, even if it begins with '-'. Returns the index of the first
+// operand (argc if there is none).
+int parse_options(int argc, char* const argv[], unsigned accepted, unsigned* given);
+
+// Prints "TOOL VERSION", the version of this build of klarvex, as print_line
+// does: true if it arrived.
+bool print_version(const char* tool);
+
 // Writes "=> ", the text of format and its arguments (as printf) and a
-// newline to standard error, in one write as long as it fits 8 KiB; returns
-// status. Every message of klarvex, klarvex-verify and klarvex-keygen goes
-// through here.
+// newline to standard error, with "=> " at the start of every further line of
+// the text too, in one write as long as all that fits 16 KiB; returns status.
+// Longer text is written whole in several writes. Every
+// message of klarvex, klarvex-verify and klarvex-keygen goes through here.
 [[gnu::format(printf, 2, 3)]] int fail(int status, const char* format, ...);
 
 }  // namespace klarvex::cli

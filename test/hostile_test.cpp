@@ -49,10 +49,11 @@ std::string lengths_line(std::size_t hex_len) {
            " bin: " + std::to_string(hex_len / 2);
 }
 
-// Each MESSAGE is signed as the bytes its pairs give under "%2hhx" (leading
-// white space skipped, a sign or "0x" taken as part of the number, a pair
-// that does not start a number giving 0); the salt line shows it exactly,
-// control characters and the backslash as \xNN.
+// Each MESSAGE is signed as the bytes its pairs give under "%2hhx", each rule
+// of the README's account of it in a row (leading white space skipped, a sign
+// or "0x" taken as part of the number, a pair that does not start a number
+// giving 0); the salt line shows it exactly, control characters and the
+// backslash as \xNN.
 TEST(Hostile, MessagesSignTheirDefinedBytes) {
     TempDir dir;
     struct {
@@ -64,14 +65,16 @@ TEST(Hostile, MessagesSignTheirDefinedBytes) {
         {"abc", "abc", {0xab}},                    // odd: the last is dropped
         {"4A4b", "4A4b", {0x4a, 0x4b}},            // either case
         {"00ff80", "00ff80", {0x00, 0xff, 0x80}},  //
-        {"zzzz", "zzzz", {0, 0}},                  // no hex digit at all
+        {"zzx1---g", "zzx1---g", {0, 0, 0, 0}},    // no hex digit where a number begins
         {"zz1g61", "zz1g61", {0, 1, 0x61}},        // one digit: its value
         {" 61", " 61", {0x61}},                    // blank skipped
         {"  6162", "  6162", {0x61, 0x61, 0x62}},  //
-        {"\t41\n", "\\x0941\\x0a", {0x41, 0x01}},  //
-        {"0x41", "0x41", {0x00, 0x41}},            // "0x" alone is 0
-        {"0X4142", "0X4142", {0x00, 0x41, 0x42}},  //
-        {"-1+f", "-1+f", {0xff, 0x0f}},            // signs
+        {"ab cd", "ab cd", {0xab, 0xcd}},          // read on past the pair
+        {" \t\n\v\f\rab", " \\x09\\x0a\\x0b\\x0c\\x0dab", {0xab, 0xab, 0xab, 0xab}},
+        {"\t41\n", "\\x0941\\x0a", {0x41, 0x01}},                                //
+        {"0x41", "0x41", {0x00, 0x41}},                                          // "0x" alone is 0
+        {"0X4142", "0X4142", {0x00, 0x41, 0x42}},                                //
+        {"-1+f-f", "-1+f-f", {0xff, 0x0f, 0xf1}},                                // signs
         {"\x80\xff\x36\x31\xc3\xa9", "\x80\xff\x36\x31\xc3\xa9", {0, 0x61, 0}},  // above 0x7f
     };
     for (const auto& c : cases) {
@@ -245,7 +248,7 @@ long valgrind_figure(const std::string& report, const std::string& label) {
 }
 
 // Every hostile input above, and klarvex-verify on good and bad signatures and
-// keys, under valgrind memcheck: no errors and no leaks.
+// keys (hex, compressed, PEM), under valgrind memcheck: no errors and no leaks.
 TEST(Memcheck, ToolsRunCleanUnderValgrind) {
     if (KLARVEX_SANITIZED)
         GTEST_SKIP() << "sanitizer build: valgrind does not run ASan binaries; memcheck runs in "
@@ -290,6 +293,9 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
     const std::string sig = run(dir, {"616263"}).out.substr(0, 64);
     const std::string pub = test::hex(keyx, sizeof keyx) + test::hex(keyy, sizeof keyy);
     const std::string off_curve = pub.substr(0, 63) + (pub[63] == '0' ? "1" : "0");
+    const std::string compressed = (keyy[15] & 1 ? "03" : "02") + pub.substr(0, 32);
+    const std::string pem = (dir / "key.pub").string();
+    std::ofstream(pem) << test::run(dir, verify.c_str(), {"--public-key", "--pem"}).out;
     set.insert(set.end(), {
                               {{verify}, 2},
                               {{verify, "616263", sig}, 0},
@@ -299,6 +305,9 @@ TEST(Memcheck, ToolsRunCleanUnderValgrind) {
                               {{verify, "616263", "xyz"}, 2},
                               {{verify, "616263", sig, std::string(64, '0')}, 2},
                               {{verify, "616263", sig, off_curve}, 2},
+                              {{verify, "616263", sig, compressed}, 0},
+                              {{verify, "616263", sig, pem}, 0},
+                              {{verify, "--public-key", "--pem"}, 0},
                               {{verify, "616263", sig}, -1, Out::Closed},
                           });
 

@@ -1,6 +1,6 @@
 // klarvex-keygen and the key file: what keygen writes (and refuses to
-// overwrite), how the key file is read, and klarvex-keycheck, which turns a
-// key file into the header of a build with its own key.
+// overwrite), its options, how the key file is read, and klarvex-keycheck,
+// which turns a key file into the header of a build with its own key.
 
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "support/openssl.h"
@@ -17,6 +17,7 @@
 #include "ecc.h"
 #include "keyfile.h"
 #include "nn.h"
+#include "pem.h"
 #include "support/hex.h"
 #include "support/process.h"
 
@@ -71,6 +72,11 @@ TEST(KeygenTool, WritesAFreshKeyPair) {
 #if KLARVEX_HAVE_OPENSSL
         EXPECT_EQ(hex(test::public_key(kp.d).data(), 32) + "\n", r.out);  // OpenSSL's d*G
 #endif
+        // KEYFILE.pub: the same public key as PEM, readable by all.
+        EXPECT_EQ(mode_of(dir / (std::string(name) + ".pub")), 0644u);
+        char pem[cli::PUBLIC_KEY_PEM_MAX];
+        EXPECT_EQ(test::slurp(dir / (std::string(name) + ".pub")),
+                  std::string(pem, cli::public_key_pem(pem, kp.x, kp.y)));
     }
 }
 
@@ -105,12 +111,20 @@ TEST(KeygenTool, NeverOverwritesAndReportsFailures) {
         EXPECT_TRUE(fs::exists(key));  // the key itself was written
     }
 
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{}, {"a.key", "b.key"}}) {
-        r = test::run(dir, KLARVEX_KEYGEN_PATH, args);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err, "=> usage: klarvex-keygen KEYFILE\n");
-    }
+    // KEYFILE.pub exists: KEYFILE is not written either.
+    std::ofstream(dir / "pub-only.key.pub") << "precious\n";
+    r = test::run(dir, KLARVEX_KEYGEN_PATH, {(dir / "pub-only.key").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "=> " + (dir / "pub-only.key.pub").string() + " already exists: not overwritten\n");
+    EXPECT_FALSE(fs::exists(dir / "pub-only.key"));
+
+    // A message of more than 8 KiB, over two lines: each begins with "=> ".
+    const std::string name = std::string(9000, 'x') + "\nname.key";
+    r = test::run(dir, KLARVEX_KEYGEN_PATH, {(dir / name).string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "=> cannot create " + (dir / std::string(9000, 'x')).string() +
+                         "\n=> name.key: File name too long\n");
 }
 
 TEST(KeyFile, ParsesWhatPeopleWriteAndNamesWhatIsWrong) {

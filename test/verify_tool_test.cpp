@@ -1,6 +1,7 @@
 // klarvex-verify: the built binary on klarvex's own signatures, on each
-// verdict and usage error, and on signatures that OpenSSL made with random
-// keys; its public-key check against OpenSSL's.
+// verdict, option and usage error, on every form of public key, and on
+// signatures that OpenSSL made with random keys; its public-key check and
+// PEM public keys against OpenSSL's. The README's recipes, run as written.
 
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "support/openssl.h"
@@ -8,18 +9,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "builtin_key.h"
 #include "ecc.h"
 #include "keyfile.h"
+#include "pem.h"
 #include "support/hex.h"
 #include "support/process.h"
 #include "support/random.h"
 
 #if KLARVEX_HAVE_OPENSSL
 #include <openssl/ecdsa.h>
+#include <openssl/pem.h>
 #endif
 
 namespace klarvex {
@@ -29,6 +34,7 @@ using test::hex;
 using test::Result;
 using test::TempDir;
 using test::upper;
+namespace fs = std::filesystem;
 
 // The group order n, big-endian hex (SEC 2).
 const std::string N_HEX = "3fffffff7fffffffbe0024720613b5a3";
@@ -58,31 +64,34 @@ void expect_valid(const Result& r, const std::string& what) {
     EXPECT_EQ(r.err, "") << what;
 }
 
+// Refused with status (1: "invalid" on stdout; 2: nothing) and reason on
+// stderr, each of its lines led by "=> ".
 void expect_refused(const Result& r, int status, const std::string& reason,
                     const std::string& what) {
     EXPECT_EQ(r.status, status) << what;
-    EXPECT_EQ(r.out, "") << what;
-    EXPECT_EQ(r.err.rfind("=> ", 0), 0u) << what << ": " << r.err;
+    EXPECT_EQ(r.out, status == 1 ? "invalid\n" : "") << what;
+    for (const std::string& line : test::lines(r.err))
+        EXPECT_EQ(line.rfind("=> ", 0), 0u) << what << ": " << r.err;
     EXPECT_NE(r.err.find(reason), std::string::npos) << what << ": " << r.err;
 }
 
-// The message is converted as klarvex converts it: what signs the same
-// bytes verifies, in either case of every argument.
+// The message is converted as klarvex converts it (Hostile.* checks how):
+// what signs the same bytes verifies, in either case of every argument, and
+// after "--" as well as without it for a MESSAGE that is no option.
 TEST(VerifyTool, AcceptsWhatKlarvexSigns) {
     TempDir dir;
     struct {
         std::string signed_text, verified_text;
     } cases[] = {
-        {"616263", "616263"},
         {"616263", "6162637"},  // an odd last character is dropped
-        {"", "6"},
-        {"4A4b", "4a4B"},      //
-        {"zz1g61", "%%0161"},  // no hex digit: 0; one digit: its value
+        {"zz1g61", "%%0161"},   // no hex digit: 0; one digit: its value
+        {"-1+f", "ff0f"},       // signs
+        {"ff0f", "-1+f"},
     };
     for (const auto& c : cases) {
         std::string sig = sign(dir, c.signed_text);
         expect_valid(verify(dir, {c.verified_text, sig}), c.verified_text);
-        expect_valid(verify(dir, {c.verified_text, upper(sig), upper(BUILTIN_PUB)}),
+        expect_valid(verify(dir, {"--", c.verified_text, upper(sig), upper(BUILTIN_PUB)}),
                      c.verified_text + " with the key");
     }
     std::string sig = sign(dir, "616263");
@@ -116,35 +125,168 @@ TEST(VerifyTool, NamesTheReasonOfEachVerdict) {
         expect_refused(verify(dir, {"cafe", c.sig}), 1, c.reason, c.sig);
 }
 
-TEST(VerifyTool, UsageErrors) {
+// Options are exact whole arguments before the operands, and "--" ends them.
+// Help goes to stdout; a usage error gives the same text on stderr, each line
+// led by "=> ". klarvex-keygen takes no KEYFILE that begins with '-' but
+// ./-name, and writes nothing on a usage error.
+TEST(ToolOptions, HelpVersionAndUsage) {
     TempDir dir;
-    std::string sig = sign(dir, "cafe");
-    const std::string usage = "=> usage: klarvex-verify MESSAGE SIGNATURE [PUBLIC_KEY]\n";
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{}, {"cafe"}, {"cafe", sig, BUILTIN_PUB, "extra"}}) {
-        Result u = verify(dir, args);
-        EXPECT_EQ(u.status, 2);
-        EXPECT_EQ(u.out, "");
-        EXPECT_EQ(u.err.rfind(usage, 0), 0u) << u.err;
+    const std::string sig = sign(dir, "cafe");
+    const std::string v = KLARVEX_VERIFY_PATH, g = KLARVEX_KEYGEN_PATH;
+    std::map<std::string, std::string> help, usage;
+    for (const std::string& tool : {v, g}) {
+        help[tool] = test::run(dir, tool.c_str(), {"--help"}).out;
+        EXPECT_EQ(help[tool].rfind("usage: " + fs::path(tool).filename().string() + " ", 0), 0u);
+        for (const std::string& line : test::lines(help[tool]))
+            usage[tool] += "=> " + line + "\n";
     }
+    char pem[cli::PUBLIC_KEY_PEM_MAX];
+    const struct {
+        std::string tool;
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    } cases[] = {
+        {v, {"-h", "cafe"}, 0, help[v]},
+        {v, {"--version"}, 0, "klarvex-verify " KLARVEX_VERSION "\n"},
+        {v, {"--public-key"}, 0, BUILTIN_PUB + "\n"},
+        {v, {"--pem", "--public-key"}, 0, std::string(pem, cli::public_key_pem(pem, keyx, keyy))},
+        {v, {"--help=1", sig}, 1, "invalid\n"},  // no option: a MESSAGE
+        {v, {}, 2, ""},
+        {v, {"cafe", sig, BUILTIN_PUB, "extra"}, 2, ""},
+        {v, {"--pem"}, 2, ""},
+        {v, {"--public-key", "cafe", sig}, 2, ""},
+        {v, {"--", "--help"}, 2, ""},  // an operand after "--": one is too few
+        {g, {"--help", "k.key"}, 0, help[g]},
+        {g, {"--version"}, 0, "klarvex-keygen " KLARVEX_VERSION "\n"},
+        {g, {}, 2, ""},
+        {g, {"a.key", "b.key"}, 2, ""},
+        {g, {"--", "-x.key"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        const Result r = test::run(dir, c.tool.c_str(), c.args);
+        const std::string what = c.tool + " " + (c.args.empty() ? "" : c.args[0]);
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_EQ(r.out, c.out) << what;
+        EXPECT_EQ(r.err, c.status == 2 ? usage[c.tool] : r.err) << what;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);  // stdout, stderr
+    test::Options in_dir;
+    in_dir.setup = [&] { return chdir(dir.path().c_str()) == 0; };
+    EXPECT_EQ(test::run(dir, g.c_str(), {"./-x.key"}, in_dir).status, 0);
+    EXPECT_TRUE(fs::exists(dir / "-x.key") && fs::exists(dir / "-x.key.pub"));
+
     for (const std::string& bad :
          {sig.substr(1), sig + "0", cat(" ", sig.substr(1)), cat("0x", sig.substr(2)),
           sig.substr(0, 63) + "g", std::string()})
         expect_refused(verify(dir, {"cafe", bad}), 2, "SIGNATURE must be 64 hexadecimal digits",
                        bad);
-    for (const std::string& bad :
-         {BUILTIN_PUB.substr(2), BUILTIN_PUB + "00", cat("-", BUILTIN_PUB.substr(1)),
-          BUILTIN_PUB.substr(0, 63) + ":"})
-        expect_refused(verify(dir, {"cafe", sig, bad}), 2, "PUBLIC_KEY must be 64 hexadecimal",
-                       bad);
+}
 
-    // Q with y + 1; the point at infinity (0, 0); x = p; x and y swapped.
+// PUBLIC_KEY in each of its forms, hex of either case or a PEM file, and what
+// is refused, with the reason.
+TEST(VerifyTool, PublicKeyForms) {
+    TempDir dir;
+    const std::string sig = sign(dir, "cafe");
+    const std::string x = BUILTIN_PUB.substr(0, 32), y = BUILTIN_PUB.substr(32);
+    const bool odd = std::stoi(y.substr(31), nullptr, 16) & 1;
+    const std::string p_hex = "fffffffdffffffffffffffffffffffff";
+    const std::string x0 = "ea1e91cc9229e872d1e910ce3edcb319";  // (x0, 0) has order two
     std::string y_plus_1 = BUILTIN_PUB;
     y_plus_1[63] = static_cast<char>(y_plus_1[63] + 1);  // ...da -> ...db
-    const std::string p_hex = "fffffffdffffffffffffffffffffffff";
-    for (const std::string& bad : {y_plus_1, std::string(64, '0'), p_hex + BUILTIN_PUB.substr(32),
-                                   BUILTIN_PUB.substr(32) + BUILTIN_PUB.substr(0, 32)})
-        expect_refused(verify(dir, {"cafe", sig, bad}), 2, "not a point of the curve", bad);
+    const std::string pem = verify(dir, {"--public-key", "--pem"}).out;
+    std::string crlf = "a key\r\n", unused_bit = pem;
+    for (char c : pem)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    unused_bit[pem.find('=') - 1]++;
+    const std::string forms = "PUBLIC_KEY must be x || y (64 hexadecimal digits)";
+    const struct {
+        std::string key;  // the argument, or with file the text of the file it names
+        int status;
+        std::string reason;
+        bool file = false;
+    } cases[] = {
+        {"04" + upper(BUILTIN_PUB), 0, ""},
+        {(odd ? "03" : "02") + x, 0, ""},
+        {pem, 0, "", true},
+        {crlf, 0, "", true},
+        {(odd ? "02" : "03") + x, 1, "does not match"},  // (x, -y): another key of order n
+        {y_plus_1, 2, "not a point of the curve"},
+        {std::string(64, '0'), 2, "not a point of the curve"},
+        {p_hex + y, 2, "not below p"},
+        {"02" + p_hex, 2, "not below p"},
+        {"02" + std::string(32, '0'), 2, "no point has this x"},
+        {"02" + x0, 2, "not in the group generated by G"},
+        {"03" + x0, 2, "no point has this x and an odd y"},
+        {"05" + BUILTIN_PUB, 2, "not 04 || x || y, 02 || x or 03 || x"},
+        {BUILTIN_PUB.substr(1), 2, forms},
+        {"", 2, forms},
+        {(dir / "missing").string(), 2, "cannot be opened: No such file or directory\n=> " + forms},
+        {dir.path().string(), 2, "is not a regular file"},
+        {pem.substr(0, pem.find("-----END")), 2, "no PEM public key", true},
+        {unused_bit, 2, "not valid base64", true},
+    };
+    int files = 0;
+    for (const auto& c : cases) {
+        std::string key = c.key;
+        if (c.file) std::ofstream(key = (dir / std::to_string(files++)).string()) << c.key;
+        const Result r = verify(dir, {"cafe", sig, key});
+        if (c.status == 0)
+            expect_valid(r, c.key);
+        else
+            expect_refused(r, c.status, c.reason, c.key);
+    }
+}
+
+// The first indented block after the line of README.md that begins with
+// marker, its indentation removed.
+std::string readme_block(const std::string& marker) {
+    std::ifstream in(KLARVEX_SOURCE_DIR "/README.md");
+    std::string block;
+    bool after = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!after)
+            after = line.rfind(marker, 0) == 0;
+        else if (line.rfind("    ", 0) == 0)
+            block += line.substr(4) + "\n";
+        else if (!block.empty())
+            break;
+    }
+    EXPECT_NE(block, "") << marker;
+    return block;
+}
+
+// bash runs script in dir, which is also HOME, with the built tools first on
+// PATH.
+Result shell(const TempDir& dir, const std::string& script) {
+    const std::string tools = fs::path(KLARVEX_TOOL_PATH).parent_path().string() + ":" +
+                              fs::path(KLARVEX_VERIFY_PATH).parent_path().string();
+    return test::run(dir, "/bin/bash",
+                     {"-c", "export HOME=\"$0\" PATH=\"$1:$PATH\"; cd || exit 125\n" + script,
+                      dir.path().string(), tools});
+}
+
+// The README's recipes as they stand: both ways of signing a file sign its
+// bytes, and OpenSSL accepts a signature of klarvex as "Verifying elsewhere"
+// shows, with the KEYFILE.pub of the built-in key.
+TEST(Readme, RecipesRunAsWritten) {
+    TempDir dir;
+    if (shell(dir, "command -v openssl && command -v python3 && command -v xxd").status != 0)
+        GTEST_SKIP() << "openssl, python3 or xxd is not installed: the README's recipes cannot run";
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i)
+        bytes.push_back(static_cast<char>(i * 7 + (i >> 3)));
+    std::ofstream(dir / "message.bin", std::ios::binary) << bytes;
+    const Result files = shell(dir, readme_block("To sign the bytes of a file"));
+    EXPECT_EQ(test::lines(files.out).size(), 2u) << files.err;
+    for (const std::string& sig : test::lines(files.out))
+        expect_valid(
+            verify(dir, {hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), 1000), sig}),
+            "message.bin");
+    const Result r = shell(dir, "klarvex-verify --public-key --pem > ~/klarvex.key.pub\n" +
+                                    readme_block("## Verifying elsewhere"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Signature Verified Successfully\n");
 }
 
 #if KLARVEX_HAVE_OPENSSL
@@ -170,6 +312,28 @@ struct OpenSslKey {
 
     std::string point_hex(const EC_POINT* p) {
         return hex(test::point_bytes(group.get(), p, ctx.get()).data(), 32);
+    }
+
+    // The SEC 1 encoding of p in form, in hex.
+    std::string octets_hex(const EC_POINT* p, point_conversion_form_t form) {
+        std::uint8_t b[64];
+        return hex(b, EC_POINT_point2oct(group.get(), p, form, b, sizeof b, ctx.get()));
+    }
+
+    // OpenSSL's PEM public key of p with the point in form, on group g.
+    static std::string pem(const EC_GROUP* g, const EC_POINT* p, point_conversion_form_t form) {
+        EC_KEY* key = EC_KEY_new();
+        EC_KEY_set_group(key, g);
+        EC_KEY_set_public_key(key, p);
+        EC_KEY_set_conv_form(key, form);
+        BIO* mem = BIO_new(BIO_s_mem());
+        PEM_write_bio_EC_PUBKEY(mem, key);
+        char* text;
+        const long len = BIO_get_mem_data(mem, &text);
+        std::string out(text, static_cast<std::size_t>(len));
+        BIO_free(mem);
+        EC_KEY_free(key);
+        return out;
     }
 };
 
@@ -211,7 +375,15 @@ TEST(VerifyToolOpenSsl, AcceptsOpenSslSignaturesUnderRandomKeys) {
 
         std::string msg_hex = hex(msg.data(), msg.size());
         if (rng.below(2)) msg_hex = upper(msg_hex);
+        // The public key in each form in turn: x || y, 04 || x || y, 02/03 || x,
+        // an OpenSSL PEM file with the point uncompressed or compressed.
         std::string sig_hex = hex(rs, 32), pub_hex = o.point_hex(q.get());
+        const auto form = i % 2 ? POINT_CONVERSION_COMPRESSED : POINT_CONVERSION_UNCOMPRESSED;
+        if (i % 5 == 1 || i % 5 == 2) pub_hex = o.octets_hex(q.get(), form);
+        if (i % 5 >= 3) {
+            std::ofstream(dir / "key.pub") << OpenSslKey::pem(o.group.get(), q.get(), form);
+            pub_hex = (dir / "key.pub").string();
+        }
         expect_valid(verify(dir, {msg_hex, sig_hex, pub_hex}), "case " + std::to_string(i));
         if (msg.empty()) continue;
         msg[rng.below(msg.size())] ^= static_cast<std::uint8_t>(1u << rng.below(8));
@@ -239,9 +411,19 @@ TEST(VerifyToolOpenSsl, PublicKeyCheckAgreesWithOpenSsl) {
         BN_bin2bn(b, sizeof b, x.get());
         BN_nnmod(x.get(), x.get(), field.get(), o.ctx.get());
         int bit = static_cast<int>(rng.below(2));
-        if (!EC_POINT_set_compressed_coordinates(o.group.get(), p.get(), x.get(), bit, o.ctx.get()))
+        // 02/03 || x: a point exactly where OpenSSL finds one, the same point.
+        std::uint8_t oct[17] = {static_cast<std::uint8_t>(2 + bit)};
+        BN_bn2binpad(x.get(), oct + 1, 16);
+        Point got;
+        const char* no_point = cli::point_from_octets(&got, oct, sizeof oct);
+        if (!EC_POINT_set_compressed_coordinates(o.group.get(), p.get(), x.get(), bit,
+                                                 o.ctx.get())) {
+            EXPECT_NE(no_point, nullptr) << test::bn_hex(x.get());
             continue;
+        }
         EC_POINT_get_affine_coordinates(o.group.get(), p.get(), x.get(), y.get(), o.ctx.get());
+        EXPECT_EQ(no_point, nullptr) << test::bn_hex(x.get());
+        EXPECT_EQ(test::bn_hex(test::to_bn(got.y, NUM_DIGITS).get()), test::bn_hex(y.get()));
         for (int variant = 0; variant < 2; ++variant) {
             if (variant == 1) BN_add_word(y.get(), 1);
             bool want = false;
@@ -265,6 +447,29 @@ TEST(VerifyToolOpenSsl, PublicKeyCheckAgreesWithOpenSsl) {
     std::printf("[ cases    ] %d points on the curve, %d of order n\n", on_curve, accepted);
     EXPECT_GT(accepted, CASES / 10);
     EXPECT_GT(on_curve - accepted, CASES / 4);
+}
+
+// klarvex's PEM public key of random points is OpenSSL's, byte for byte (the
+// test above has OpenSSL's, compressed too, read back). One with explicit
+// parameters instead of the curve's name is refused.
+TEST(VerifyToolOpenSsl, PemPublicKeysAgreeWithOpenSsl) {
+    constexpr int CASES = 100;
+    test::Rng rng(63);
+    OpenSslKey o;
+    test::EcPoint q(EC_POINT_new(o.group.get()));
+    for (int i = 0; i < CASES; ++i) {
+        EC_POINT_mul(o.group.get(), q.get(), o.scalar(rng).get(), nullptr, nullptr, o.ctx.get());
+        const auto xy = test::point_bytes(o.group.get(), q.get(), o.ctx.get());
+        char ours[cli::PUBLIC_KEY_PEM_MAX];
+        EXPECT_EQ(std::string(ours, cli::public_key_pem(ours, xy.data(), xy.data() + 16)),
+                  OpenSslKey::pem(o.group.get(), q.get(), POINT_CONVERSION_UNCOMPRESSED));
+    }
+    EC_GROUP_set_asn1_flag(o.group.get(), OPENSSL_EC_EXPLICIT_CURVE);
+    std::uint8_t b[cli::POINT_OCTETS_MAX];
+    std::size_t len;
+    const char* why = cli::point_octets_from_pem(
+        b, &len, OpenSslKey::pem(o.group.get(), q.get(), POINT_CONVERSION_UNCOMPRESSED));
+    EXPECT_NE(std::string(why ? why : "").find("named curve secp128r2"), std::string::npos);
 }
 
 #else

@@ -54,6 +54,13 @@ const char* check_key_pair(const KeyPair& kp);
 // n, else the reason. (0, 0) is not on the curve. ecc_init must have run.
 const char* check_public_key(const Point& q);
 
+// q = the point of the SEC 1 encoding b[0..len): 04 || x || y, or 02 or 03
+// || x, where y is the square root of x^3 + a*x + b mod p whose low bit is
+// that of the first byte. nullptr, or the reason: another length or first
+// byte, a coordinate not below p, or an x for which x^3 + a*x + b is not a
+// square. An uncompressed point is not checked further: check_public_key.
+const char* point_from_octets(Point* q, const std::uint8_t* b, std::size_t len);
+
 // A file for create_files_exclusively: path, its whole content
 // data[0..len), and its mode.
 struct NewFile {

@@ -1,11 +1,15 @@
 // klarvex-keygen KEYFILE
+// klarvex-keygen --help | -h | --version
 //
 // Draws a private key d uniformly from [1, n-1] with getrandom(2), computes
-// Q = d*G and writes both to the new file KEYFILE (mode 0600; an existing
-// file is never replaced, and KEYFILE is complete or absent whatever
-// happens). Prints the public key x || y as 64 hex digits.
+// Q = d*G and writes both to the new file KEYFILE (mode 0600), and Q as a PEM
+// public key to the new file KEYFILE.pub (mode 0644): both files or neither,
+// never over an existing one, and each complete or absent whatever happens.
+// Prints the public key x || y as 64 hex digits. A KEYFILE that begins with
+// '-' is refused: ./-name is written as such.
 //
-// Exit status: 0 written, 1 the key could not be drawn or written, 2 usage.
+// Exit status: 0 written, 1 the key could not be drawn or written, or the
+// output not printed, 2 usage.
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -13,11 +17,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "cli.h"
 #include "ecc.h"
 #include "keyfile.h"
 #include "nn.h"
+#include "pem.h"
 #include "wipe.h"
 
 namespace {
@@ -27,6 +33,18 @@ using namespace klarvex;
 constexpr int EXIT_WRITTEN = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+
+constexpr char HELP[] =
+    "usage: klarvex-keygen KEYFILE\n"
+    "       klarvex-keygen --help | -h | --version\n"
+    "Draws a new key pair for klarvex and writes it to the new file KEYFILE\n"
+    "(mode 0600, secret), its public key as PEM to the new file KEYFILE.pub\n"
+    "(mode 0644), and prints the public key x || y. If either file exists,\n"
+    "neither is written. KEYFILE may not begin with \"-\" (write ./-name).";
+
+int printed(bool arrived) {
+    return arrived ? EXIT_WRITTEN : cli::fail(EXIT_FAILED, "cannot write to standard output");
+}
 
 // Fills buf from the kernel's generator, blocking until it is seeded.
 bool random_bytes(std::uint8_t* buf, std::size_t len) {
@@ -63,8 +81,13 @@ bool draw_private_key(std::uint8_t d[cli::SCALAR_BYTES]) {
 
 int main(int argc, char* argv[]) {
     cli::start();
-    if (argc != 2) return cli::fail(EXIT_USAGE, "usage: klarvex-keygen KEYFILE");
-    const char* path = argv[1];
+    unsigned opts;
+    const int first = cli::parse_options(argc, argv, cli::OPT_HELP | cli::OPT_VERSION, &opts);
+    if (opts & cli::OPT_HELP) return printed(cli::print_line(HELP));
+    if (opts & cli::OPT_VERSION) return printed(cli::print_version("klarvex-keygen"));
+    if (argc - first != 1 || argv[first][0] == '-') return cli::fail(EXIT_USAGE, "%s", HELP);
+    const char* path = argv[first];
+    const std::string pub_path = std::string(path) + ".pub";
 
     ecc_init();
     cli::KeyPair kp;
@@ -73,9 +96,12 @@ int main(int argc, char* argv[]) {
                          std::strerror(errno));
     cli::derive_public_key(&kp);
 
-    char text[cli::KEY_FILE_MAX];
-    const cli::NewFile file{path, text, cli::format_key_file(text, kp), 0600};
-    const char* failed = cli::create_files_exclusively(&file, 1);
+    char text[cli::KEY_FILE_MAX], pem[cli::PUBLIC_KEY_PEM_MAX];
+    const cli::NewFile files[] = {
+        {path, text, cli::format_key_file(text, kp), 0600},
+        {pub_path.c_str(), pem, cli::public_key_pem(pem, kp.x, kp.y), 0644},
+    };
+    const char* failed = cli::create_files_exclusively(files, 2);
     const int err = errno;
     wipe(text, sizeof text);
     wipe(kp.d, sizeof kp.d);
