@@ -166,7 +166,8 @@ TEST(Scalar, MatchesTheModularOperations) {
     test::Rng rng(52);
     for (int i = 0; i < 500 * test::kScale; ++i) {
         below.push_back(test::random_below_n(rng));
-        any.push_back(Num{rng.u32(), rng.u32(), rng.u32(), rng.u32(), rng.u32() >> (i % 33)});
+        any.push_back(Num{rng.u32(), rng.u32(), rng.u32(), rng.u32(),
+                          static_cast<u32>(rng.u64() >> (32 + i % 32))});
     }
     any.insert(any.end(), below.begin(), below.end());
 
