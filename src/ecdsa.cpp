@@ -31,13 +31,15 @@ constexpr std::uint8_t kOrderBytes = 16;
  * (test/ecdsa_test.cpp) measures it: it paints the stack, runs the callees
  * one after the other as signing does, finds the deepest byte they wrote and
  * checks the factor. Found with g++ 12 and clang 14 on x86-64: the callees
- * use 3.6 to 4.1 KiB with any optimisation (-Og to -O3) and 4.7 KiB at -O2
- * with ASan and UBSan; without optimisation 5.0 KiB, 5.4 KiB with g++'s ASan
- * and UBSan, but 35.1 KiB with clang's, where each of the 80 inlined steps of
- * SHA-1's compression keeps stack slots of its own.
+ * use 3.1 to 3.5 KiB with any optimisation (-Og to -O3), 3.0 KiB at -O2 with
+ * clang's ASan and UBSan but 7.5 KiB with g++'s, which gives each inlined
+ * temporary of the constant-time k*G a slot of its own; without optimisation
+ * 5.0 KiB, 5.4 KiB with g++'s ASan and UBSan, but 35.1 KiB with clang's,
+ * where each of the 80 inlined steps of SHA-1's compression keeps stack
+ * slots of its own.
  */
 #if defined(__OPTIMIZE__)
-constexpr std::size_t kStackWipe = 8192;
+constexpr std::size_t kStackWipe = 16384;
 #else
 constexpr std::size_t kStackWipe = 131072;
 #endif

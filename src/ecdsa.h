@@ -57,7 +57,7 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
 // Signs the first len bytes of msg with private key d (a d of n or more acts
 // as its value mod n): r and s in [1, n-1] on return. Each attempt draws
 // NUM_DIGITS digits with gen_random (ten rand() calls). r, s and d must be
-// three distinct arrays. Before it returns it clears 8 KiB of stack below its
+// three distinct arrays. Before it returns it clears 16 KiB of stack below its
 // frame (128 KiB in unoptimised builds), where its callees left copies of the
 // nonce: it needs that much.
 void ecdsa_sign(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, std::uint32_t* s,
