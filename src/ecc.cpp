@@ -11,6 +11,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "ct.h"
 #include "ecc_base_table.h"
@@ -494,14 +495,21 @@ void ct_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32
     NN_Assign(Z3, Zs, NUM_DIGITS);
 }
 
+// The entries as 64-bit words, ORed into R under the mask of the one that
+// matches.
 void ct_lookup(Point* R, const Point* table, int count, std::uint32_t index) {
+    constexpr std::size_t kWords = sizeof(Point) / 8;
+    static_assert(sizeof(Point) == 8 * kWords);
+    std::uint64_t acc[kWords] = {}, entry[kWords];
+
     assert(disjoint(R, sizeof(Point), table, sizeof(Point) * static_cast<std::size_t>(count)));
-    p_clear(R);
     for (int j = 0; j < count; ++j) {
         const std::uint64_t hit = ct_zero_mask(index ^ static_cast<std::uint32_t>(j + 1));
-        fe_cmov(R->x, table[j].x, hit);
-        fe_cmov(R->y, table[j].y, hit);
+        std::memcpy(entry, &table[j], sizeof entry);
+        for (std::size_t i = 0; i < kWords; ++i)
+            acc[i] |= entry[i] & hit;
     }
+    std::memcpy(R, acc, sizeof acc);
 }
 
 // One inversion by Fermat, 1S + 3M, and zero written as 0.
