@@ -26,7 +26,7 @@ BINARY = BUILD / "bench" / "klarvex_bench"
 MAIN = [
     ("sign", "ECDSA sign"),
     ("verify", "ECDSA verify"),
-    ("mul_base", "k*G"),
+    ("mul_base", "k*G (constant time)"),
     ("sha1/64", "SHA-1, 64 B"),
     ("sha1/65536", "SHA-1, 64 KiB"),
 ]
@@ -36,9 +36,14 @@ OTHER = [
     ("field_sqr", "sqr mod p (fe_sqr / BN_mod_sqr)"),
     ("modmul_n", "mul mod n (NN_ModMult / BN_mod_mul)"),
     ("modinv_p", "inverse mod p (fe_inv)"),
-    ("modinv_n", "inverse mod n"),
+    ("modinv_n", "inverse mod n (NN_ModInv)"),
 ]
 SOLO = {
+    "klarvex/sign_var": "ECDSA sign, variable-time operations",
+    "klarvex/mul_base_var": "k*G, ecc_win_mul_base (variable time)",
+    "klarvex/modmul_n_ct": "mul mod n, sc_mul (constant time)",
+    "klarvex/modinv_p_ct": "inverse mod p, fe_inv_ct (Fermat)",
+    "klarvex/modinv_n_ct": "inverse mod n, sc_inv (Fermat)",
     "klarvex/field_mul_fold": "mul mod p, NN_ModMultOpt (the fold)",
     "klarvex/dbl4": "ecc_m_dbl_projective, m = 4",
     "klarvex/add_mixed": "ecc_add_proj with Z2 = 1",

@@ -15,6 +15,10 @@
 //   cases include EC_POINT_get_affine_coordinates after EC_POINT_mul.
 // - klarvex's mixed addition is private; BM_klarvex_add_mixed times
 //   ecc_add_proj with Z2 = 1 and BM_klarvex_add_affine times ecc_add.
+// - BM_klarvex_mul_base times the constant-time k*G of signing, as OpenSSL's
+//   EC_POINT_mul of G is; the cases named _var time the variable-time
+//   operations beside their constant-time peers, and BM_klarvex_sign_var
+//   signing as it was before it ran in constant time.
 
 #define OPENSSL_SUPPRESS_DEPRECATED  // EC_KEY, ECDSA_do_* and SHA1 are deprecated in 3.0
 
@@ -33,11 +37,14 @@
 #include <string>
 
 #include "ecc.h"
+#include "ecc_ct.h"
 #include "ecdsa.h"
 #include "field.h"
 #include "nn.h"
+#include "scalar.h"
 #include "secp128r2.h"
 #include "sha1.h"
+#include "support/nonce.h"
 
 namespace {
 
@@ -277,15 +284,24 @@ void prepare_library() {
     BN_mod_mul(want, ssl.na[0], ssl.nb[0], ssl.n, ssl.ctx);
     klarvex::NN_ModMult(a, in.na[0], in.nb[0], in.n, NUM_DIGITS);
     if (!same_mod(a, want, ssl.n)) fail("NN_ModMult");
+    klarvex::sc_mul(a, in.na[0], in.nb[0]);
+    if (!same_mod(a, want, ssl.n)) fail("sc_mul");
     BN_mod_inverse(want, ssl.fa[0], ssl.p, ssl.ctx);
     klarvex::fe_inv(a, in.fa[0]);
     if (!same_mod(a, want, ssl.p)) fail("fe_inv");
+    klarvex::fe_inv_ct(a, in.fa[0]);
+    if (!same_mod(a, want, ssl.p)) fail("fe_inv_ct");
+    BN_mod_inverse(want, ssl.na[0], ssl.n, ssl.ctx);
+    klarvex::sc_inv(a, in.na[0]);
+    if (!same_mod(a, want, ssl.n)) fail("sc_inv");
 
     Point R;
     std::uint32_t Z[NUM_DIGITS];
     klarvex::ecc_win_mul_base(&R, in.k[1]);
     EC_POINT_mul(ssl.group, ssl.R, ssl.k[1], nullptr, nullptr, ssl.ctx);
     if (!same_point(&R, ssl.R)) fail("ecc_win_mul_base");
+    klarvex::ct_mul_base(&R, in.k[1]);
+    if (!same_point(&R, ssl.R)) fail("ct_mul_base");
     klarvex::ecc_win_mul(&R, in.k[1], in.table);
     EC_POINT_mul(ssl.group, ssl.R, nullptr, ssl.p0, ssl.k[1], ssl.ctx);
     if (!same_point(&R, ssl.R)) fail("ecc_win_mul");
@@ -412,6 +428,14 @@ void BM_openssl_modmul_n(benchmark::State& st) {
     });
 }
 
+void BM_klarvex_modmul_n_ct(benchmark::State& st) {
+    std::uint32_t a[NUM_DIGITS];
+    over_pool(st, [&](std::size_t i) {
+        klarvex::sc_mul(a, in.na[i], in.nb[i]);
+        sink(a);
+    });
+}
+
 void BM_klarvex_modinv_p(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
     over_pool(st, [&](std::size_t i) {
@@ -427,10 +451,26 @@ void BM_openssl_modinv_p(benchmark::State& st) {
     });
 }
 
+void BM_klarvex_modinv_p_ct(benchmark::State& st) {
+    std::uint32_t a[NUM_DIGITS];
+    over_pool(st, [&](std::size_t i) {
+        klarvex::fe_inv_ct(a, in.fa[i]);
+        sink(a);
+    });
+}
+
 void BM_klarvex_modinv_n(benchmark::State& st) {
     std::uint32_t a[NUM_DIGITS];
     over_pool(st, [&](std::size_t i) {
         klarvex::NN_ModInv(a, in.na[i], in.n, NUM_DIGITS);
+        sink(a);
+    });
+}
+
+void BM_klarvex_modinv_n_ct(benchmark::State& st) {
+    std::uint32_t a[NUM_DIGITS];
+    over_pool(st, [&](std::size_t i) {
+        klarvex::sc_inv(a, in.na[i]);
         sink(a);
     });
 }
@@ -479,6 +519,14 @@ void BM_klarvex_add_affine(benchmark::State& st) {
 }
 
 void BM_klarvex_mul_base(benchmark::State& st) {
+    Point P;
+    over_pool(st, [&](std::size_t i) {
+        klarvex::ct_mul_base(&P, in.k[i]);
+        sink(&P);
+    });
+}
+
+void BM_klarvex_mul_base_var(benchmark::State& st) {
     Point P;
     over_pool(st, [&](std::size_t i) {
         klarvex::ecc_win_mul_base(&P, in.k[i]);
@@ -532,6 +580,15 @@ void BM_klarvex_sign(benchmark::State& st) {
     std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
     over_pool(st, [&](std::size_t i) {
         klarvex::ecdsa_sign(in.msg[i], kMsgLen, r, s, in.d);
+        sink(r);
+        sink(s);
+    });
+}
+
+void BM_klarvex_sign_var(benchmark::State& st) {
+    std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
+    over_pool(st, [&](std::size_t i) {
+        klarvex::test::sign_variable_time(in.msg[i], kMsgLen, r, s, in.d);
         sink(r);
         sink(s);
     });
@@ -601,20 +658,25 @@ BENCHMARK(BM_klarvex_field_sqr)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_field_sqr)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_modmul_n)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_modmul_n)->Unit(kNanosecond);
+BENCHMARK(BM_klarvex_modmul_n_ct)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_modinv_p)->Unit(kNanosecond);
+BENCHMARK(BM_klarvex_modinv_p_ct)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_modinv_p)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_modinv_n)->Unit(kNanosecond);
+BENCHMARK(BM_klarvex_modinv_n_ct)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_modinv_n)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_dbl4)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_add_mixed)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_add_affine)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_mul_base)->Unit(kMicrosecond);
+BENCHMARK(BM_klarvex_mul_base_var)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_mul_base)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_mul)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_mul)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_ecc_init)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_ecdsa_init)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sign)->Unit(kMicrosecond);
+BENCHMARK(BM_klarvex_sign_var)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_sign)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_verify)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_verify)->Unit(kMicrosecond);

@@ -1,5 +1,6 @@
 // Point arithmetic on secp128r2: Jacobian doubling and addition, fixed-window
-// scalar multiplication over affine tables.
+// scalar multiplication over affine tables, and the constant-time k*G of
+// signing (ecc_ct.h).
 //
 // Costs are counted in field squarings (S) and multiplications (M), a
 // multiplication by the curve coefficient a included; additions,
@@ -10,10 +11,14 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "ct.h"
 #include "ecc_base_table.h"
+#include "ecc_ct.h"
 #include "field.h"
 #include "secp128r2_data.h"
+#include "words.h"
 
 namespace klarvex {
 
@@ -76,16 +81,46 @@ void to_affine(Point* P, std::uint32_t* Z) {
 }
 
 /*
- * (X3, Y3, Z3) = (X1, Y1, Z1) + (x2, y2), Jacobian plus affine: 3S + 8M.
- * madd-2004-hmv of the Explicit-Formulas Database, which is Algorithm 3.22
- * of Hankerson, Menezes and Vanstone, "Guide to Elliptic Curve
- * Cryptography" (2004), section 3.2.2 (stated there for a = -3; the addition
- * does not use a). The result may be the projective operand's arrays, not
- * the affine operand's.
+ * The mixed addition (X3, Y3, Z3) = (X1, Y1, Z1) + (x2, y2), Jacobian plus
+ * affine, for two finite points with x2 != X1/Z1^2: 3S + 8M. madd-2004-hmv
+ * of the Explicit-Formulas Database, which is Algorithm 3.22 of Hankerson,
+ * Menezes and Vanstone, "Guide to Elliptic Curve Cryptography" (2004),
+ * section 3.2.2 (stated there for a = -3; the addition does not use a). In
+ * two parts: mix_hr gives H and R, whose zeros tell the degenerate cases
+ * apart, and mix_finish the sum from them. The result may be the projective
+ * operand's arrays, not the affine operand's.
  */
+void mix_hr(std::uint32_t* H, std::uint32_t* R, const Point* P1, const std::uint32_t* Z1,
+            const Point* P2) {
+    std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS];
+    fe_sqr(A, Z1);        // A = Z1^2
+    fe_mul(B, A, Z1);     // B = Z1^3
+    fe_mul(A, A, P2->x);  // A = x2*Z1^2
+    fe_mul(B, B, P2->y);  // B = y2*Z1^3
+    fe_sub(H, A, P1->x);  // H = x2*Z1^2 - X1
+    fe_sub(R, B, P1->y);  // R = y2*Z1^3 - Y1
+}
+
+void mix_finish(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_t* Z1,
+                const std::uint32_t* H, const std::uint32_t* R) {
+    std::uint32_t A[NUM_DIGITS], C[NUM_DIGITS], D[NUM_DIGITS];
+    fe_mul(Z3, Z1, H);        // Z3 = Z1*H
+    fe_sqr(C, H);             // C = H^2
+    fe_mul(D, C, H);          // D = H^3
+    fe_mul(C, C, P1->x);      // C = X1*H^2
+    fe_shl(A, C, 1);          // A = 2*X1*H^2
+    fe_sqr(P3->x, R);         // X3 = R^2
+    fe_sub(P3->x, P3->x, A);  // X3 = R^2 - 2*X1*H^2
+    fe_sub(P3->x, P3->x, D);  // X3 = R^2 - 2*X1*H^2 - H^3
+    fe_sub(C, C, P3->x);      // C = X1*H^2 - X3
+    fe_mul(C, C, R);          // C = R*(X1*H^2 - X3)
+    fe_mul(D, D, P1->y);      // D = Y1*H^3
+    fe_sub(P3->y, C, D);      // Y3 = R*(X1*H^2 - X3) - Y1*H^3
+}
+
+// The mixed addition for any operands, in variable time.
 void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_t* Z1,
                const Point* P2) {
-    std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], C[NUM_DIGITS], D[NUM_DIGITS];
     std::uint32_t H[NUM_DIGITS], R[NUM_DIGITS];
 
     assert(P3 != P2);
@@ -102,12 +137,7 @@ void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_
         NN_AssignDigit(Z3, 1, NUM_DIGITS);
         return;
     }
-    fe_sqr(A, Z1);        // A = Z1^2
-    fe_mul(B, A, Z1);     // B = Z1^3
-    fe_mul(A, A, P2->x);  // A = x2*Z1^2
-    fe_mul(B, B, P2->y);  // B = y2*Z1^3
-    fe_sub(H, A, P1->x);  // H = x2*Z1^2 - X1
-    fe_sub(R, B, P1->y);  // R = y2*Z1^3 - Y1
+    mix_hr(H, R, P1, Z1, P2);
     /* H = 0: both operands have the same x. Equal y makes them the same
      * point, to be doubled (the slope is the tangent's, not the chord's);
      * otherwise they are each other's negatives and the sum is infinity. */
@@ -119,18 +149,7 @@ void c_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_
         }
         return;
     }
-    fe_mul(Z3, Z1, H);        // Z3 = Z1*H
-    fe_sqr(C, H);             // C = H^2
-    fe_mul(D, C, H);          // D = H^3
-    fe_mul(C, C, P1->x);      // C = X1*H^2
-    fe_shl(A, C, 1);          // A = 2*X1*H^2
-    fe_sqr(P3->x, R);         // X3 = R^2
-    fe_sub(P3->x, P3->x, A);  // X3 = R^2 - 2*X1*H^2
-    fe_sub(P3->x, P3->x, D);  // X3 = R^2 - 2*X1*H^2 - H^3
-    fe_sub(C, C, P3->x);      // C = X1*H^2 - X3
-    fe_mul(C, C, R);          // C = R*(X1*H^2 - X3)
-    fe_mul(D, D, P1->y);      // D = Y1*H^3
-    fe_sub(P3->y, C, D);      // Y3 = R*(X1*H^2 - X3) - Y1*H^3
+    mix_finish(P3, Z3, P1, Z1, H, R);
 }
 
 }  // namespace
@@ -210,6 +229,8 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
     fe_sub(P0->y, A, T);      // Y3 = M*(S - X3) - 8*Y1^4
 }
 
+namespace {
+
 /*
  * m doublings in a row: Algorithm 3.23 (repeated doubling) of Hankerson,
  * Menezes and Vanstone, "Guide to Elliptic Curve Cryptography" (2004),
@@ -219,15 +240,16 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
  * kept doubled (three shift-doublings a pass instead of five, for one
  * doubling before the passes and one halving after them). Costs: 2S once,
  * then per pass 4S + 5M in the general form (4S + 4M for a = -3 or a = 0),
- * one M less in the last pass.
+ * one M less in the last pass. The passes run on Z = 0 as on any Z (they
+ * leave Z = 0 and X, Y without meaning); ecc_m_dbl_projective skips them
+ * then, and the constant-time multiplication runs them on every value.
  */
-void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
+void dbl_passes(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], M[NUM_DIGITS], S[NUM_DIGITS], T[NUM_DIGITS];
     std::uint32_t W[NUM_DIGITS];
     std::uint32_t* X = P0->x;
     std::uint32_t* Y = P0->y;
 
-    if (fe_is_zero(Z0)) return;
     /* Y holds 2*y until the final halving. A pass is one doubling; one that
      * reaches y = 0 sets Z = 0, and Z stays 0 through the passes left. */
     fe_shl(Y, Y, 1);  // Y = 2*y
@@ -266,6 +288,12 @@ void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
         fe_sub(Y, M, T);  // Y' = 2*(M*(S - X') - 8*y^4)
     }
     fe_half(Y, Y);  // y = Y/2
+}
+
+}  // namespace
+
+void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
+    if (!fe_is_zero(Z0)) dbl_passes(P0, Z0, m);
 }
 
 // The mixed addition of the first operand, entered with Z = 1, and the
@@ -434,6 +462,106 @@ void ecc_mul(Point* P0, const Point* P1, const std::uint32_t* n) {
         }
     }
     to_affine(P0, Z);
+}
+
+void ct_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_t* Z1,
+                const Point* P2) {
+    std::uint32_t H[NUM_DIGITS], R[NUM_DIGITS], Zs[NUM_DIGITS], Zd[NUM_DIGITS];
+    Point S, D;
+
+    assert(P3 != P2);
+    mix_hr(H, R, P1, Z1, P2);
+    const std::uint64_t same = fe_zero_mask(H) & fe_zero_mask(R);
+    const std::uint64_t p1_inf = fe_zero_mask(Z1);
+    const std::uint64_t p2_inf = fe_zero_mask(P2->x) & fe_zero_mask(P2->y);
+    mix_finish(&S, Zs, P1, Z1, H, R);
+    /* Z1 = 1 takes the public branches of the doubling that are the same for
+     * every point: 4S + 2M. */
+    ecc_dbl_proj(&D, Zd, P2, kOne);
+    /* Masks, in the order of the variable-time c_add_mix's tests, the last
+     * one taking precedence: P1 = -P2 needs none, since H = 0 makes Z1*H
+     * zero. With P1 at infinity H and R mean nothing, and with P2 at infinity
+     * neither do the double and the sum. */
+    fe_cmov(S.x, D.x, same);
+    fe_cmov(S.y, D.y, same);
+    fe_cmov(Zs, Zd, same);
+    fe_cmov(S.x, P2->x, p1_inf);
+    fe_cmov(S.y, P2->y, p1_inf);
+    fe_cmov(Zs, kOne, p1_inf);
+    fe_cmov(S.x, P1->x, p2_inf);
+    fe_cmov(S.y, P1->y, p2_inf);
+    fe_cmov(Zs, Z1, p2_inf);
+    p_copy(P3, &S);
+    NN_Assign(Z3, Zs, NUM_DIGITS);
+}
+
+// The entries as 64-bit words, ORed into R under the mask of the one that
+// matches.
+void ct_lookup(Point* R, const Point* table, int count, std::uint32_t index) {
+    constexpr std::size_t kWords = sizeof(Point) / 8;
+    static_assert(sizeof(Point) == 8 * kWords);
+    std::uint64_t acc[kWords] = {}, entry[kWords];
+
+    assert(disjoint(R, sizeof(Point), table, sizeof(Point) * static_cast<std::size_t>(count)));
+    for (int j = 0; j < count; ++j) {
+        const std::uint64_t hit = ct_zero_mask(index ^ static_cast<std::uint32_t>(j + 1));
+        std::memcpy(entry, &table[j], sizeof entry);
+        for (std::size_t i = 0; i < kWords; ++i)
+            acc[i] |= entry[i] & hit;
+    }
+    std::memcpy(R, acc, sizeof acc);
+}
+
+// One inversion by Fermat, 1S + 3M, and zero written as 0.
+void ct_to_affine(Point* P, std::uint32_t* Z) {
+    static constexpr std::uint32_t kZero[NUM_DIGITS] = {};
+    std::uint32_t I[NUM_DIGITS];
+    fe_inv_ct(I, Z);        // I = 1/Z, 0 for Z zero
+    fe_sqr(Z, I);           // Z = 1/Z^2
+    fe_mul(P->x, P->x, Z);  // x = X/Z^2
+    fe_mul(Z, Z, I);        // Z = 1/Z^3
+    fe_mul(P->y, P->y, Z);  // y = Y/Z^3
+    fe_cmov(P->x, kZero, fe_zero_mask(P->x));
+    fe_cmov(P->y, kZero, fe_zero_mask(P->y));
+}
+
+/*
+ * k*G by the 2^4-ary method of ecc_win_mul over the table of G, made
+ * regular. The scalar is k' = k + n, or k + 2n when k + n < 2^126, chosen by
+ * a mask: k'*G = k*G, and k' lies in [2^126, 2^127), so its 32 windows of
+ * four bits always begin with one of 4 to 7. That window loads the
+ * accumulator (Z = 1); each of the 31 others takes four doublings and one
+ * ct_add_mix of the looked-up entry, (0, 0) for a zero window.
+ *
+ * Which cases of the addition arise: before window i the accumulator is
+ * 16*m*G, m = floor(k' / 16^(i+1)) >= 1, and the entry w*G, w <= 15. For
+ * i >= 1, 16 <= 16*m < 2^124 < n - 15, so 16*m is neither w nor -w mod n:
+ * general sums (or zero windows) only. In the last window 16*m = k' - w is
+ * k - w mod n, so the operands are equal when k = 2*w mod n (k = 20 is one:
+ * k' = k + 2n ends in the window w = 10) and opposite only for k = 0, whose
+ * sum is the point at infinity. ct_add_mix handles every case by masks.
+ */
+void ct_mul_base(Point* P0, const std::uint32_t* k) {
+    using words::u128;
+    std::uint32_t Z[NUM_DIGITS];
+    Point T;
+
+    assert(disjoint(P0, sizeof(Point), k, sizeof(std::uint32_t) * NUM_DIGITS));
+    KLARVEX_ASSERT_SECRET(k[4] == 0 && NN_Cmp(k, kCurve.order, NUM_DIGITS) < 0);
+    constexpr u128 n = words::value128(kCurve.order);
+    static_assert(n >> 125 == 1, "k + n, or k + 2n below 2^126, is in [2^126, 2^127)");
+    u128 s = words::ld128(k) + n;
+    s += n & ct_mask128(ct_mask((static_cast<std::uint64_t>(s >> 126) & 1) ^ 1));
+
+    ct_lookup(P0, kBaseTable, WINDOW_TABLE_SIZE, static_cast<std::uint32_t>(s >> 124));
+    NN_AssignDigit(Z, 1, NUM_DIGITS);
+    for (int i = 30; i >= 0; --i) {
+        dbl_passes(P0, Z, 4);
+        ct_lookup(&T, kBaseTable, WINDOW_TABLE_SIZE,
+                  static_cast<std::uint32_t>(s >> (4 * i)) & 0xF);
+        ct_add_mix(P0, Z, P0, Z, &T);
+    }
+    ct_to_affine(P0, Z);
 }
 
 }  // namespace klarvex

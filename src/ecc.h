@@ -15,7 +15,9 @@
 // The module keeps no state that changes: the curve parameters and the window
 // table of G are constant data of the library, so every operation works from
 // the start, and the operations may run on several threads at once on
-// distinct arrays. Nothing is allocated and nothing runs in constant time.
+// distinct arrays. Nothing is allocated. The operations here run in variable
+// time, for public values: signing computes k*G with a constant-time
+// multiplication of its own, internal to the library.
 
 #ifndef KLARVEX_ECC_H
 #define KLARVEX_ECC_H

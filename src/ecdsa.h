@@ -10,7 +10,12 @@
 // thread-safe: ecdsa_init must not run while another thread verifies.
 // Signing reads no module state (n and the table of G are constant data), so
 // it works before ecc_init and ecdsa_init as well as after them. Nothing is
-// allocated and nothing runs in constant time.
+// allocated.
+//
+// Signing runs in constant time: no branch and no memory address depends on
+// the private key, the nonce or anything computed from them; what it reveals
+// is the signature and whether an attempt or a nonce candidate was taken.
+// Verification handles public values only and runs in variable time.
 
 #ifndef KLARVEX_ECDSA_H
 #define KLARVEX_ECDSA_H
@@ -44,15 +49,17 @@ void ecdsa_init(const Point* pb_key);
 
 // The RFC 6979 (section 3.2, with the additional data of section 3.6) nonce
 // for private key d (below n), message digest h1 and additional data extra:
-// k in [1, n-1]. k must not overlap d.
+// k in [1, n-1]. k must not overlap d. Constant time but for the number of
+// candidates it tries.
 void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1[SHA1_HASH_SIZE],
                  const std::uint8_t extra[SHA1_HASH_SIZE]);
 
-// Signs the first len bytes of msg with private key d (below n): r and s in
-// [1, n-1] on return. Each attempt draws NUM_DIGITS digits with gen_random
-// (ten rand() calls). r, s and d must be three distinct arrays. Before it
-// returns it clears 8 KiB of stack below its frame (128 KiB in unoptimised
-// builds), where its callees left copies of the nonce: it needs that much.
+// Signs the first len bytes of msg with private key d (a d of n or more acts
+// as its value mod n): r and s in [1, n-1] on return. Each attempt draws
+// NUM_DIGITS digits with gen_random (ten rand() calls). r, s and d must be
+// three distinct arrays. Before it returns it clears 16 KiB of stack below its
+// frame (128 KiB in unoptimised builds), where its callees left copies of the
+// nonce: it needs that much.
 void ecdsa_sign(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, std::uint32_t* s,
                 const std::uint32_t* d);
 

@@ -14,9 +14,12 @@
 // - gives exactly the value that the digit-by-digit operation named in its
 //   contract gives for the modulus p, omega = 2^97 + 1 and NUM_DIGITS digits
 //   (the tests compare them), on 64- and 128-bit words instead of digits;
-// - runs in variable time: each says where it branches on its operands.
-// Only fe_inv is out of line (field.cpp); the rest inline into the point
-// formulas.
+// - runs in constant time, unless its contract says otherwise: no branch and
+//   no memory address depends on the values of its operands. Conditions on
+//   them become masks (ct.h), and every step runs for every value.
+// The inversions are out of line (field.cpp); the rest inline into the point
+// formulas. Debug builds check the contracts with KLARVEX_ASSERT_SECRET,
+// which branches.
 
 #ifndef KLARVEX_FIELD_H
 #define KLARVEX_FIELD_H
@@ -27,6 +30,7 @@
 #include <x86intrin.h>
 #endif
 
+#include "ct.h"
 #include "nn.h"
 #include "secp128r2_data.h"
 #include "words.h"
@@ -51,6 +55,7 @@ inline constexpr u128 kP = words::value128(kSecp128r2.p);
 // reduce() below is derived for this p and no other.
 static_assert(kP == ~u128{0} - (u128{1} << 97), "p = 2^128 - 2^97 - 1");
 
+// Contract checks branch on the value: see KLARVEX_ASSERT_SECRET.
 inline bool is_field_element(const std::uint32_t* a) {
     return a[4] == 0 && words::ld128(a) <= kP;
 }
@@ -82,7 +87,7 @@ KLARVEX_FE_INLINE unsigned char adc(unsigned char c, u64 a, u64 b, u64* r) {
  * t fold once more: V = s + t*omega (s the low 128 bits) lies in [1, 2^129)
  * for c != 0. The result is V - p when V > p, else V; with W = V + 2^97,
  * V > p exactly when W carries out of 128 bits, and then V - p = W + 1
- * modulo 2^128; otherwise it is W - 2^97.
+ * modulo 2^128; otherwise it is W - 2^97. Both are formed, and a mask keeps one.
  */
 KLARVEX_FE_INLINE u128 reduce(u64 c0, u64 c1, u64 c2, u64 c3) {
     const u64 c2h = c2 >> 31, c3h = c3 >> 29;
@@ -99,16 +104,13 @@ KLARVEX_FE_INLINE u128 reduce(u64 c0, u64 c1, u64 c2, u64 c3) {
     cf = adc(0, s0, c2h + c3h, &s0);
     cf = adc(cf, s1, k << 33, &s1);
     t += cf + (k >> 31);
-    // W = s + t + (t + 1)*2^97
+    // W = s + t + (t + 1)*2^97; then W + 1 if it carried, else W - 2^97
     u64 w0, w1;
     cf = adc(0, s0, t, &w0);
     cf = adc(cf, s1, (t + 1) << 33, &w1);
-    if (cf) {
-        cf = adc(0, w0, 1, &w0);
-        w1 += cf;
-    } else {
-        w1 -= u64{1} << 33;
-    }
+    const u64 carried = ct_mask(cf);
+    cf = adc(0, w0, carried & 1, &w0);
+    w1 = w1 + cf - (~carried & u64{1} << 33);
     return static_cast<u128>(w1) << 64 | w0;
 }
 
@@ -119,12 +121,11 @@ KLARVEX_FE_INLINE u128 reduce(u64 c0, u64 c1, u64 c2, u64 c3) {
  * for a zero product c and otherwise the value in [1, p] congruent to c
  * (each pass of a c >= 2^128 leaves at least omega, so a nonzero multiple of
  * p comes out as p); that value is fully determined by c, and fe_mul
- * computes it directly with reduce(). Branches once, on whether the folded
- * value exceeds p.
+ * computes it directly with reduce().
  */
 KLARVEX_FE_INLINE void fe_mul(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
     using namespace fe_detail;
-    assert(is_field_element(a) && is_field_element(b));
+    KLARVEX_ASSERT_SECRET(is_field_element(a) && is_field_element(b));
     const u64 a0 = words::ld64(a), a1 = words::ld64(a + 2);
     const u64 b0 = words::ld64(b), b1 = words::ld64(b + 2);
     const u128 t00 = static_cast<u128>(a0) * b0;
@@ -142,10 +143,10 @@ KLARVEX_FE_INLINE void fe_mul(std::uint32_t* r, const std::uint32_t* a, const st
     words::st128(r, reduce(static_cast<u64>(t00), c1, c2, c3), 0);
 }
 
-// r = a^2 mod p, as NN_ModSqrOpt (and fe_mul(r, a, a)). Branches as fe_mul.
+// r = a^2 mod p, as NN_ModSqrOpt (and fe_mul(r, a, a)).
 KLARVEX_FE_INLINE void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
     using namespace fe_detail;
-    assert(is_field_element(a));
+    KLARVEX_ASSERT_SECRET(is_field_element(a));
     const u64 a0 = words::ld64(a), a1 = words::ld64(a + 2);
     const u128 t00 = static_cast<u128>(a0) * a0;
     const u128 t01 = static_cast<u128>(a0) * a1;
@@ -161,26 +162,25 @@ KLARVEX_FE_INLINE void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
     words::st128(r, reduce(static_cast<u64>(t00), c1, c2, c3), 0);
 }
 
-// r = a + b mod p, as NN_ModAdd: t = a + b, less p when t >= p. Branches on
-// that comparison.
+// r = a + b mod p, as NN_ModAdd: t = a + b, less p when t >= p.
 inline void fe_add(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
     using namespace fe_detail;
-    assert(is_field_element(a) && is_field_element(b));
+    KLARVEX_ASSERT_SECRET(is_field_element(a) && is_field_element(b));
     const u128 x = words::ld128(a);
-    u128 t = x + words::ld128(b);
-    if (t < x || t >= kP) t -= kP;  // a + b <= 2p < 2^129: t - p fits again
-    words::st128(r, t, 0);
+    const u128 t = x + words::ld128(b);
+    // a + b <= 2p < 2^129: t - p fits 128 bits again
+    const u64 m = ct_mask(static_cast<u64>(t < x) | static_cast<u64>(t >= kP));
+    words::st128(r, t - (kP & ct_mask128(m)), 0);
 }
 
-// r = a - b mod p, as NN_ModSub: t = a - b, plus p when it borrows. Branches
-// on the borrow.
+// r = a - b mod p, as NN_ModSub: t = a - b, plus p when it borrows.
 inline void fe_sub(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
     using namespace fe_detail;
-    assert(is_field_element(a) && is_field_element(b));
+    KLARVEX_ASSERT_SECRET(is_field_element(a) && is_field_element(b));
     const u128 x = words::ld128(a), y = words::ld128(b);
-    u128 t = x - y;
-    if (x < y) t += kP;  // b - a <= p: the sum is p - (b - a) in [0, p)
-    words::st128(r, t, 0);
+    // b - a <= p: the sum is p - (b - a) in [0, p)
+    const u64 m = ct_mask(static_cast<u64>(x < y));
+    words::st128(r, x - y + (kP & ct_mask128(m)), 0);
 }
 
 /*
@@ -188,45 +188,58 @@ inline void fe_sub(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t
  * NN_ModSmall: p is subtracted while the value v exceeds p, which leaves 0
  * for v = 0 and otherwise the value in [1, p] congruent to v. With
  * v = h*2^128 + l, h < 8, the sum l + h*omega is congruent, positive for
- * v != 0 and below 2p: one subtraction at most. Branches on it.
+ * v != 0 and below 2p: one subtraction at most.
  */
 inline void fe_shl(std::uint32_t* r, const std::uint32_t* a, unsigned s) {
     using namespace fe_detail;
-    assert(is_field_element(a) && s >= 1 && s <= 3);
+    KLARVEX_ASSERT_SECRET(is_field_element(a));
+    assert(s >= 1 && s <= 3);
     const u128 x = words::ld128(a);
     const u128 h = x >> (128 - s);
     const u128 f = h << 97 | h;  // h*omega
-    u128 t = (x << s) + f;
-    if (t < f || t > kP) t -= kP;
-    words::st128(r, t, 0);
+    const u128 t = (x << s) + f;
+    const u64 m = ct_mask(static_cast<u64>(t < f) | static_cast<u64>(t > kP));
+    words::st128(r, t - (kP & ct_mask128(m)), 0);
 }
 
 // r = a / 2 mod p: a / 2 for even a, (a + p) / 2 for odd a, as NN_Add of p
-// (the carry into digit 4) and NN_RShift by one bit. Branches on the parity.
+// (the carry into digit 4) and NN_RShift by one bit.
 inline void fe_half(std::uint32_t* r, const std::uint32_t* a) {
     using namespace fe_detail;
-    assert(is_field_element(a));
-    u128 x = words::ld128(a);
-    if (x & 1) {
-        const u128 t = x + kP;
-        x = (t >> 1) | static_cast<u128>(t < x) << 127;
-    } else {
-        x >>= 1;
-    }
-    words::st128(r, x, 0);
+    KLARVEX_ASSERT_SECRET(is_field_element(a));
+    const u128 x = words::ld128(a);
+    const u128 t = x + (kP & ct_mask128(ct_mask(static_cast<u64>(x) & 1)));
+    words::st128(r, t >> 1 | static_cast<u128>(t < x) << 127, 0);
 }
 
-// Whether a is zero: 0 or p. Variable time (the answer is a branch).
-inline bool fe_is_zero(const std::uint32_t* a) {
+// ~0 if a is zero (0 or p), else 0.
+inline std::uint64_t fe_zero_mask(const std::uint32_t* a) {
     using namespace fe_detail;
-    assert(is_field_element(a));
-    const u128 x = words::ld128(a);
-    return x == 0 || x == kP;
+    KLARVEX_ASSERT_SECRET(is_field_element(a));
+    const u64 x0 = words::ld64(a), x1 = words::ld64(a + 2);
+    const u64 p0 = static_cast<u64>(kP), p1 = static_cast<u64>(kP >> 64);
+    return ct_zero_mask(x0 | x1) | ct_zero_mask((x0 ^ p0) | (x1 ^ p1));
+}
+
+// Whether a is zero: 0 or p. For public values: the caller branches on it.
+inline bool fe_is_zero(const std::uint32_t* a) {
+    return fe_zero_mask(a) != 0;
+}
+
+// r = a where mask is ~0; r unchanged where it is 0. r MAY equal a.
+inline void fe_cmov(std::uint32_t* r, const std::uint32_t* a, std::uint64_t mask) {
+    ct_cmov(r, a, NUM_DIGITS, mask);
 }
 
 // r = 1/a mod p in [1, p - 1], as NN_ModInv modulo p; a zero a (0 or p) has
-// no inverse and gives p, which is zero. Variable time (Euclid's algorithm).
+// no inverse and gives p, which is zero. Variable time (Euclid's algorithm):
+// for public values.
 void fe_inv(std::uint32_t* r, const std::uint32_t* a);
+
+// r = a^(p-2) mod p: 1/a in [1, p - 1], the value fe_inv gives, for a
+// nonzero a; a zero a (0 or p) comes back as it was. Fermat's little theorem with a fixed
+// chain of 192 squarings and 11 multiplications.
+void fe_inv_ct(std::uint32_t* r, const std::uint32_t* a);
 
 }  // namespace klarvex
 

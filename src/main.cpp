@@ -27,6 +27,7 @@
 #include "ecc.h"
 #include "ecdsa.h"
 #include "nn.h"
+#include "wipe.h"
 
 namespace klarvex {
 
@@ -267,7 +268,8 @@ int fail(Log* log, const char* reason, int status) {
 }
 
 // The signing run: decodes the built-in keys, initialises the curve and ECDSA
-// modules (curve first) and signs msg[0..len) into r and s.
+// modules (curve first) and signs msg[0..len) into r and s. The decoded
+// private key is cleared once signed with.
 void sign_message(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, std::uint32_t* s) {
     NN_Decode(private_key, NUM_DIGITS, key, sizeof key);
     NN_Decode(public_key.x, NUM_DIGITS, keyx, sizeof keyx);
@@ -275,6 +277,7 @@ void sign_message(const std::uint8_t* msg, std::uint16_t len, std::uint32_t* r, 
     ecc_init();
     ecdsa_init(&public_key);
     ecdsa_sign(msg, len, r, s, private_key);
+    wipe(private_key, sizeof private_key);
 }
 
 }  // namespace

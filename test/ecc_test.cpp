@@ -1,6 +1,7 @@
 // Curve arithmetic checked against itself: the point at infinity, equal and
-// opposite operands, aliasing, zero written as p, the window edges, and the
-// window multiplication against double-and-add.
+// opposite operands, aliasing, zero written as p, the window edges, the
+// window multiplication against double-and-add, and the constant-time
+// operations against the variable-time ones.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "ecc.h"
 #include "ecc_base_table.h"
+#include "ecc_ct.h"
 #include "support/curve.h"
 #include "support/random.h"
 
@@ -413,6 +416,53 @@ TEST(EccScalar, WindowMatchesDoubleAndAdd) {
         }
     }
     std::printf("[ cases    ] %d window / double-and-add comparisons\n", cases);
+}
+
+// ct_add_mix in each of its cases, in place too; and ct_mul_base, whose
+// coordinates are reduced, at k = 0, small k, k = 20 (the one k whose last
+// addition doubles), either side of the switch from k + 2n to k + n at
+// k = 2^126 - n, the top of the range and random k (every window value).
+TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
+    test::Rng rng(37);
+    Num n, low;
+    ecc_get_order(n.data());
+    NN_Sub(low.data(), Num{0, 0, 0, 0x40000000, 0}.data(), n.data(), NUM_DIGITS);  // 2^126 - n
+    auto minus = [](Num a, std::uint64_t b) {
+        NN_Sub(a.data(), a.data(), num(b).data(), NUM_DIGITS);
+        return a;
+    };
+
+    const struct {
+        std::uint64_t a;  // P1 = a*G, with a random Z; at infinity for 0
+        Num b;            // P2 = b*G, (0, 0) for 0
+        const char* what;
+    } adds[] = {{5, num(7), "general"},        {7, num(7), "equal"},
+                {7, minus(n, 7), "opposite"},  {0, num(7), "P1 at infinity"},
+                {5, num(0), "P2 at infinity"}, {0, num(0), "both at infinity"}};
+    for (const auto& c : adds) {
+        const Jac p1 = c.a ? jac(mul_base(num(c.a)), random_fe(rng)) : Jac{};
+        const Point p2 = mul_base(c.b);
+        const Jac want = add_proj(p1, Jac{p2, c.b == Num{} ? Num{} : kOne});
+        Jac got, in_place = p1;
+        ct_add_mix(&got.P, got.Z.data(), &p1.P, p1.Z.data(), &p2);
+        ct_add_mix(&in_place.P, in_place.Z.data(), &in_place.P, in_place.Z.data(), &p2);
+        EXPECT_TRUE(same(affine(got), affine(want))) << c.what;
+        EXPECT_TRUE(same(affine(in_place), affine(want))) << c.what << ", in place";
+    }
+
+    std::vector<Num> ks = {num(0),  num(1), num(2),        num(15),     num(16),    num(20),
+                           num(21), low,    minus(low, 1), minus(n, 2), minus(n, 1)};
+    for (int i = 0; i < 50 * kScale; ++i)
+        ks.push_back(random_below_n(rng));
+    for (const Num& k : ks) {
+        Point got, want = mul_base(k);
+        ct_mul_base(&got, k.data());
+        const Num x = red(want.x), y = red(want.y);
+        std::memcpy(want.x, x.data(), sizeof want.x);
+        std::memcpy(want.y, y.data(), sizeof want.y);
+        EXPECT_TRUE(exact(got, want)) << k[3] << ":" << k[2] << ":" << k[1] << ":" << k[0];
+    }
+    std::printf("[ cases    ] %zu constant-time k*G against ecc_win_mul_base\n", ks.size());
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "ecc.h"
+#include "ecc_ct.h"
+#include "scalar.h"
 #include "support/curve.h"
 #include "support/nonce.h"
 #include "support/random.h"
@@ -23,6 +25,7 @@ namespace {
 
 using test::mul_base;
 using test::Num;
+using test::sha1;
 
 // The number written as up to 40 hex digits, most significant first.
 Num num(const std::string& hex) {
@@ -97,13 +100,6 @@ Num random_scalar(test::Rng& rng) {  // in [1, n - 1]
         const Num a = test::random_below_n(rng);
         if (!NN_Zero(a.data(), NUM_DIGITS)) return a;
     }
-}
-
-void sha1(std::uint8_t out[SHA1_HASH_SIZE], const std::uint8_t* msg, std::uint16_t len) {
-    Sha1Context ctx;
-    sha1_reset(&ctx);
-    tamble_sha1_update(&ctx, msg, len);
-    sha1_digest(&ctx, out);
 }
 
 Num first_nonce(unsigned seed, const Num& d, const std::uint8_t* msg, std::uint16_t len) {
@@ -341,6 +337,38 @@ TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
     }
 }
 
+// Signing in constant time gives the r and s of the variable-time operations
+// it replaced, with the same draws: for the keys 1, 2, n - 2, n - 1 and
+// 2^160 - 1 (taken mod n), then random keys (one in eight above 2^128),
+// messages and seeds.
+TEST(EcdsaConstantTime, SameSignaturesAsTheVariableTimeOperations) {
+#ifdef NDEBUG
+    constexpr int kCases = 100000;
+#else
+    constexpr int kCases = 2000;  // unoptimised, sanitized
+#endif
+    const Num fixed[] = {test::num(1), test::num(2), sub_n(Num{}, test::num(2)),
+                         sub_n(Num{}, test::num(1)), Num{~0u, ~0u, ~0u, ~0u, ~0u}};
+    test::Rng rng(4);
+    std::uint8_t msg[100];
+    for (int i = 0; i < kCases; ++i) {
+        Num d = i < 5 ? fixed[i] : random_scalar(rng);
+        if (i >= 5 && i % 8 == 0) d[4] = rng.u32();
+        const auto len = static_cast<std::uint16_t>(rng.below(sizeof msg + 1));
+        for (int j = 0; j < len; ++j)
+            msg[j] = static_cast<std::uint8_t>(rng.u32());
+        const unsigned seed = rng.u32();
+        Num r, s, want_r, want_s;
+        std::srand(seed);
+        ecdsa_sign(msg, len, r.data(), s.data(), d.data());
+        std::srand(seed);
+        test::sign_variable_time(msg, len, want_r.data(), want_s.data(), d.data());
+        ASSERT_EQ(hex(r) + hex(s), hex(want_r) + hex(want_s))
+            << "d = " << hex(d) << ", seed " << seed << ", " << len << " bytes";
+    }
+    std::printf("[ cases    ] %d signatures against the variable-time operations\n", kCases);
+}
+
 // Signing needs no set-up, and verifying without a key rejects: run in a
 // process of its own (the threadsafe death-test style starts the binary
 // afresh), where neither ecc_init nor ecdsa_init has run.
@@ -439,12 +467,12 @@ TEST(NonceWipe, ClearingReachesTwiceBelowTheDeepestCallee) {
         gen_random(k.data(), NUM_DIGITS);
         NN_Encode(extra, SHA1_HASH_SIZE, k.data(), NUM_DIGITS);
         ecdsa_nonce(k.data(), KAT_D.data(), digest, extra);
-        ecc_win_mul_base(&kG, k.data());
-        NN_Mod(r.data(), kG.x, NUM_DIGITS, N.data(), NUM_DIGITS);
-        NN_ModInv(k.data(), k.data(), N.data(), NUM_DIGITS);
-        NN_ModMult(s.data(), KAT_D.data(), r.data(), N.data(), NUM_DIGITS);
-        NN_ModAdd(s.data(), e.data(), s.data(), N.data(), NUM_DIGITS);
-        NN_ModMult(s.data(), k.data(), s.data(), N.data(), NUM_DIGITS);
+        ct_mul_base(&kG, k.data());
+        sc_reduce(r.data(), kG.x);
+        sc_inv(k.data(), k.data());
+        sc_mul(s.data(), KAT_D.data(), r.data());
+        sc_add(s.data(), e.data(), s.data());
+        sc_mul(s.data(), k.data(), s.data());
     });
     const std::size_t sign = stack_use([] {
         Num r, s;

@@ -4,7 +4,8 @@
 # and one given a key whose Q is not d*G, must both fail and say why. The
 # build with the fresh key must sign so that its own klarvex-verify (built-in
 # key), the parent's klarvex-verify given the public key, and OpenSSL accept
-# the signature, and the parent's demonstration key does not.
+# the signature, and the parent's demonstration key does not. Installed,
+# klarvex, which holds the private key, has mode 0711 and klarvex-verify 0755.
 #
 # Besides the toolchain (common.cmake): KEYGEN and VERIFY, the parent's
 # tools; ORACLE, klarvex_openssl_verify, or empty without libcrypto; SANITIZE
@@ -81,6 +82,14 @@ endif()
 run(v ${build}/klarvex-verify ${msg}00 ${sig})
 if(NOT v_rc EQUAL 1)
     fail("klarvex-verify accepted a changed message" "${v_out}")
+endif()
+
+run_ok(bld ${CMAKE_COMMAND} --build ${build} -j 2)
+run_ok(inst ${CMAKE_COMMAND} --install ${build} --prefix ${WORK_DIR}/prefix)
+run_ok(modes stat -c "%a %n" ${WORK_DIR}/prefix/bin/klarvex ${WORK_DIR}/prefix/bin/klarvex-verify)
+show("cmake --install && stat -c '%a %n' bin/klarvex bin/klarvex-verify" "${modes_out}")
+if(NOT modes_out MATCHES "^711 [^\n]*/klarvex\n755 [^\n]*/klarvex-verify\n$")
+    fail("klarvex is not installed with mode 0711, klarvex-verify with 0755" "${modes_out}")
 endif()
 
 if(ORACLE)
