@@ -1,9 +1,12 @@
 #include "sha1.h"
 
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cstring>
 #include <utility>
+
+#include "sha1_internal.h"
 
 namespace klarvex {
 namespace {
@@ -59,20 +62,25 @@ template <int... T>
     (step<T>(v, w), ...);
 }
 
-// Compresses one 64-byte block into hash.
-void compress(std::uint32_t hash[5], const std::uint8_t* block) {
-    std::uint32_t w[16];
-    for (int t = 0; t < 16; ++t)
-        w[t] = load_be32(block + 4 * t);
-    std::uint32_t v[5] = {hash[0], hash[1], hash[2], hash[3], hash[4]};
-    steps(v, w, std::make_integer_sequence<int, 80>());
-    // 80 is a multiple of 5, so the working words end in their starting slots.
-    for (int i = 0; i < 5; ++i)
-        hash[i] += v[i];
+// The hardware routine where the processor has one, else the portable one.
+sha1_internal::Compress* preferred() {
+    sha1_internal::Compress* hardware = sha1_internal::hardware().compress;
+    return hardware ? hardware : sha1_internal::compress_portable;
+}
+
+// The routine that compresses blocks: preferred() unless force_portable asked
+// for the portable one.
+std::atomic<sha1_internal::Compress*>& active() {
+    static std::atomic<sha1_internal::Compress*> compress = preferred();
+    return compress;
+}
+
+void compress(std::uint32_t hash[5], const std::uint8_t* blocks, std::size_t count) {
+    active().load(std::memory_order_relaxed)(hash, blocks, count);
 }
 
 void SHA1ProcessMessageBlock(Sha1Context* context) {
-    compress(context->hash, context->block);
+    compress(context->hash, context->block, 1);
     context->block_index = 0;
 }
 
@@ -94,6 +102,38 @@ void SHA1PadMessage(Sha1Context* context) {
 }
 
 }  // namespace
+
+namespace sha1_internal {
+
+void compress_portable(std::uint32_t hash[5], const std::uint8_t* blocks, std::size_t count) {
+    for (; count; --count, blocks += SHA1_BLOCK_SIZE) {
+        std::uint32_t w[16];
+        for (int t = 0; t < 16; ++t)
+            w[t] = load_be32(blocks + 4 * t);
+        std::uint32_t v[5] = {hash[0], hash[1], hash[2], hash[3], hash[4]};
+        steps(v, w, std::make_integer_sequence<int, 80>());
+        // 80 is a multiple of 5: the working words end in their starting slots.
+        for (int i = 0; i < 5; ++i)
+            hash[i] += v[i];
+    }
+}
+
+const Hardware& hardware() {
+    static const Hardware found = probe_hardware();
+    return found;
+}
+
+void force_portable(bool force) {
+    active().store(force ? compress_portable : preferred(), std::memory_order_relaxed);
+}
+
+#if !KLARVEX_SHA1_X86 && !KLARVEX_SHA1_ARM
+Hardware probe_hardware() {
+    return {nullptr, nullptr};
+}
+#endif
+
+}  // namespace sha1_internal
 
 int sha1_reset(Sha1Context* context) {
     if (!context) return SHA1_NULL;
@@ -125,19 +165,27 @@ int tamble_sha1_update(Sha1Context* context, const std::uint8_t* message, std::u
      * multiple of 8 never comes to 0, so it wraps without carrying.
      */
     std::uint32_t take = length;
-    if ((context->length_low & 7) == 0) {
-        std::uint64_t bits =
-            static_cast<std::uint64_t>(context->length_high) << 32 | context->length_low;
-        std::uint64_t room = (0 - bits) >> 3;  // bytes up to and including the overflow
-        if (bits != 0 && room <= length) {
-            take = static_cast<std::uint32_t>(room);
-            context->corrupted = SHA1_NULL;
-        }
-        bits += static_cast<std::uint64_t>(take) << 3;
-        context->length_low = static_cast<std::uint32_t>(bits);
-        context->length_high = static_cast<std::uint32_t>(bits >> 32);
+    const std::uint32_t low = context->length_low;
+    if (low & 7) {
+        context->length_low = low + (take << 3);
     } else {
-        context->length_low += take << 3;
+        // The two words are read apart: one 64-bit load of both would
+        // straddle the separate stores that wrote them, which the processor
+        // cannot forward, and wait for those stores to reach the cache.
+        const std::uint32_t high = context->length_high;
+        if (high >= 0xFFFFFFF8) {
+            // One update adds less than 2^35 bits: only a count this close
+            // to 2^64 can overflow.
+            const std::uint64_t bits = static_cast<std::uint64_t>(high) << 32 | low;
+            const std::uint64_t room = (0 - bits) >> 3;  // bytes up to and including the overflow
+            if (room <= take) {
+                take = static_cast<std::uint32_t>(room);
+                context->corrupted = SHA1_NULL;
+            }
+        }
+        const std::uint32_t sum = low + (take << 3);
+        context->length_low = sum;
+        context->length_high = high + (take >> 29) + (sum < low);
     }
 
     // Whole blocks are compressed straight from the message; the block buffer
@@ -153,16 +201,16 @@ int tamble_sha1_update(Sha1Context* context, const std::uint8_t* message, std::u
             return SHA1_SUCCESS;
         }
         std::memcpy(block + index, message, n);
-        compress(context->hash, block);
+        compress(context->hash, block, 1);
         message += n;
         take -= n;
     }
-    const std::uint8_t* last = nullptr;
-    for (; take >= SHA1_BLOCK_SIZE; take -= SHA1_BLOCK_SIZE, message += SHA1_BLOCK_SIZE) {
-        compress(context->hash, message);
-        last = message;
+    if (const std::uint32_t whole = take / SHA1_BLOCK_SIZE) {
+        compress(context->hash, message, whole);
+        message += whole * SHA1_BLOCK_SIZE;
+        take -= whole * SHA1_BLOCK_SIZE;
+        std::memcpy(block, message - SHA1_BLOCK_SIZE, SHA1_BLOCK_SIZE);
     }
-    if (last) std::memcpy(block, last, SHA1_BLOCK_SIZE);
     if (take) std::memcpy(block, message, take);
     context->block_index = static_cast<std::uint16_t>(take);
     return SHA1_SUCCESS;
