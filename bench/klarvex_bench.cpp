@@ -46,6 +46,7 @@
 #include "scalar.h"
 #include "secp128r2.h"
 #include "sha1.h"
+#include "sha1_internal.h"
 #include "support/nonce.h"
 
 namespace {
@@ -328,14 +329,19 @@ void prepare_library() {
     BN_free(sixteen);
 
     std::uint8_t md[SHA_DIGEST_LENGTH], want_md[SHA_DIGEST_LENGTH];
-    for (const std::uint32_t len : {std::uint32_t{64}, kSha1Max}) {
-        klarvex::Sha1Context c;
-        klarvex::sha1_reset(&c);
-        klarvex::tamble_sha1_update(&c, in.buf, len);
-        klarvex::sha1_digest(&c, md);
-        SHA1(in.buf, len, want_md);
-        if (std::memcmp(md, want_md, sizeof md) != 0) fail("SHA-1");
+    for (const bool portable : {false, true}) {
+        klarvex::sha1_internal::force_portable(portable);
+        for (const std::uint32_t len : {std::uint32_t{64}, kSha1Max}) {
+            klarvex::Sha1Context c;
+            klarvex::sha1_reset(&c);
+            klarvex::tamble_sha1_update(&c, in.buf, len);
+            klarvex::sha1_digest(&c, md);
+            SHA1(in.buf, len, want_md);
+            if (std::memcmp(md, want_md, sizeof md) != 0)
+                fail(portable ? "SHA-1 portable" : "SHA-1");
+        }
     }
+    klarvex::sha1_internal::force_portable(false);
 
     in.sigs_valid = true;
     for (std::size_t i = 0; i < kPool; ++i) {
@@ -646,6 +652,7 @@ void BM_openssl_verify(benchmark::State& st) {
 // SHA-1.
 // ---------------------------------------------------------------------------
 
+// On the processor's SHA-1 instructions where it has them.
 void BM_klarvex_sha1(benchmark::State& st) {
     const auto len = static_cast<std::uint32_t>(st.range(0));
     std::uint8_t md[klarvex::SHA1_HASH_SIZE];
@@ -657,6 +664,12 @@ void BM_klarvex_sha1(benchmark::State& st) {
         sink(md);
     }
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations()) * len);
+}
+
+void BM_klarvex_sha1_portable(benchmark::State& st) {
+    klarvex::sha1_internal::force_portable(true);
+    BM_klarvex_sha1(st);
+    klarvex::sha1_internal::force_portable(false);
 }
 
 void BM_openssl_sha1(benchmark::State& st) {
@@ -709,6 +722,7 @@ BENCHMARK(BM_klarvex_verify)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_verify)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sha1)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_sha1)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
+BENCHMARK(BM_klarvex_sha1_portable)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
 
 }  // namespace
 
@@ -721,6 +735,8 @@ int main(int argc, char** argv) {
     std::snprintf(seed, sizeof seed, "0x%016llx", static_cast<unsigned long long>(kSeed));
     benchmark::AddCustomContext("klarvex_seed", seed);
     benchmark::AddCustomContext("openssl", OpenSSL_version(OPENSSL_VERSION));
+    const char* sha1_hardware = klarvex::sha1_internal::hardware().name;
+    benchmark::AddCustomContext("klarvex_sha1", sha1_hardware ? sha1_hardware : "portable");
     benchmark::AddCustomContext("klarvex_self_check",
                                 failures.empty() ? "ok" : "FAILED: " + failures);
     if (!failures.empty()) {
