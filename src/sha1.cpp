@@ -84,20 +84,45 @@ void SHA1ProcessMessageBlock(Sha1Context* context) {
     context->block_index = 0;
 }
 
+/*
+ * FIPS 180 padding of the bytes waiting in block: 0x80, zeros, and the 64-bit
+ * bit count, most significant byte first, in the last 8 bytes; in a second
+ * block when 0x80 and the count do not fit after the waiting bytes (56 or
+ * more).
+ *
+ * The padding is written 16 bytes at a time, each with one 16-byte store,
+ * from the 16 bytes that hold 0x80 on. The hardware routines read the block
+ * with 16-byte loads, and a load that the processor cannot take whole from
+ * one earlier store waits until the stores before it have reached the cache,
+ * that is until the compression before has finished: with byte and word
+ * stores here, every digest waited so.
+ */
 void SHA1PadMessage(Sha1Context* context) {
+    using Bytes16 [[gnu::vector_size(16)]] = std::uint8_t;
+    using Pair64 [[gnu::vector_size(16)]] = std::uint64_t;
+    constexpr Bytes16 iota = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     std::uint8_t* block = context->block;
-    unsigned i = context->block_index;
-    assert(i < SHA1_BLOCK_SIZE);
-    block[i++] = 0x80;
-    if (i > 56) {
-        // No room left for the length: finish this block, the next holds it.
-        std::memset(block + i, 0, SHA1_BLOCK_SIZE - i);
-        SHA1ProcessMessageBlock(context);
-        i = 0;
+    const auto index = static_cast<std::uint8_t>(context->block_index);
+    assert(index < SHA1_BLOCK_SIZE);
+    // The count words are loaded apart (see tamble_sha1_update); the empty
+    // asm keeps the compiler from merging the two loads.
+    std::uint32_t high = context->length_high;
+    asm("" : "+r"(high));
+    std::uint64_t bits = static_cast<std::uint64_t>(high) << 32 | context->length_low;
+    if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
+
+    const unsigned end = index < 56 ? SHA1_BLOCK_SIZE : 2 * SHA1_BLOCK_SIZE;
+    for (unsigned at = index & ~15u; at < end; at += 16) {
+        if (at == SHA1_BLOCK_SIZE) SHA1ProcessMessageBlock(context);  // no room for the count
+        Bytes16 chunk = {};
+        if (at < index) std::memcpy(&chunk, block + at, 16);
+        // The waiting bytes below index, 0x80 at it, zeros above.
+        const Bytes16 position = iota + static_cast<std::uint8_t>(at);
+        chunk &= reinterpret_cast<Bytes16>(position < index);
+        chunk |= reinterpret_cast<Bytes16>(position == index) & 0x80;
+        if (at + 16 == end) chunk |= reinterpret_cast<Bytes16>(Pair64{0, bits});
+        std::memcpy(block + at % SHA1_BLOCK_SIZE, &chunk, 16);
     }
-    std::memset(block + i, 0, 56 - i);
-    store_be32(block + 56, context->length_high);
-    store_be32(block + 60, context->length_low);
     SHA1ProcessMessageBlock(context);
 }
 
@@ -201,7 +226,7 @@ int tamble_sha1_update(Sha1Context* context, const std::uint8_t* message, std::u
             return SHA1_SUCCESS;
         }
         std::memcpy(block + index, message, n);
-        compress(context->hash, block, 1);
+        SHA1ProcessMessageBlock(context);
         message += n;
         take -= n;
     }
