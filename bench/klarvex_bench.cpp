@@ -13,6 +13,9 @@
 //   OpenSSL's side hashes it with SHA1_Init/Update/Final before it signs.
 // - OpenSSL's SHA-1 is timed through SHA1_Init/Update/Final: its one-shot
 //   SHA1() looks the digest up in a provider on every call.
+// - klarvex's SHA-1 runs on the processor's SHA-1 instructions where it has
+//   them; BM_klarvex_sha1_portable times the portable routine, which
+//   bench/compare.py sets beside OpenSSL's SHA-1.
 // - klarvex's scalar multiplications return affine points, so the OpenSSL
 //   cases include EC_POINT_get_affine_coordinates after EC_POINT_mul.
 // - klarvex's mixed addition is private; BM_klarvex_add_mixed times

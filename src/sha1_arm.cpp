@@ -36,6 +36,10 @@ namespace {
  *   SHA1SU0(M[g-4], M[g-3], M[g-2]) = W[t-16] ^ W[t-14] ^ W[t-8];
  *   SHA1SU1(that, M[g-1]) adds W[t-3] and rotates, taking W[4g] itself for
  *   the W[t-3] of W[4g+3].
+ *
+ * Per block: 20 SHA1C/SHA1P/SHA1M in one chain, 20 SHA1H, 16 SHA1SU0 and
+ * SHA1SU1. (Instructions: Arm Architecture Reference Manual for A-profile,
+ * section C7, "SHA1C" to "SHA1SU1".)
  */
 template <int G>
 [[KLARVEX_SHA_TARGET, gnu::always_inline]] inline void group(uint32x4_t& abcd, std::uint32_t& e,

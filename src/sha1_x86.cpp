@@ -25,8 +25,9 @@ namespace {
  * four message words W[4g..4g+3] sits the same way, W[4g] on top.
  *
  * SHA1RNDS4 abcd, x, f runs the four steps 4g..4g+3 with the function and
- * constant of group f (0: Ch and 0x5A827999, 1: Parity, 2: Maj, 3: Parity);
- * x holds W[4g] + E in its top lane and W[4g+1..4g+3] below.
+ * constant of f = g / 5 (0: Ch, 0x5A827999; 1: Parity, 0x6ED9EBA1; 2: Maj,
+ * 0x8F1BBCDC; 3: Parity, 0xCA62C1D6); x holds W[4g] + E in its top lane and
+ * W[4g+1..4g+3] below.
  * SHA1NEXTE abcd', m adds ROTL30(A') to the top lane of m: four steps after
  * the state abcd' the working word E is ROTL30 of that state's A, so this
  * forms the x of the next four steps from their message words m.
@@ -37,6 +38,12 @@ namespace {
  *   xor M[g-2] adds W[t-8];
  *   SHA1MSG2(that, M[g-1]) adds W[t-3] and rotates, taking W[4g] itself for
  *   the W[t-3] of W[4g+3].
+ *
+ * Per block: 20 SHA1RNDS4, 19 SHA1NEXTE, 16 SHA1MSG1 and SHA1MSG2. The
+ * SHA1RNDS4 form one chain, whose latency sets the speed; everything else
+ * runs beside it. (Instructions: Intel 64 and IA-32 Architectures Software
+ * Developer's Manual, vol. 2; round structure: Gulley et al., "Intel SHA
+ * Extensions", Intel white paper, 2013.)
  */
 template <int G>
 [[KLARVEX_SHA_TARGET, gnu::always_inline]] inline void group(__m128i& abcd, __m128i& prev,
