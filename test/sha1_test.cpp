@@ -51,7 +51,8 @@ void fill(test::Rng& rng, std::uint8_t* p, std::size_t n) {
 }
 
 // Tests of this fixture run once on the processor's SHA-1 instructions
-// (skipped where cpuid reports none) and once on the portable compression.
+// (skipped where the processor reports none) and once on the portable
+// compression.
 class Sha1Path : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
