@@ -25,10 +25,13 @@ BINARY = BUILD / "bench" / "klarvex_bench"
 # The headline rows, then the other pairs, in this order.
 MAIN = [
     ("sign", "ECDSA sign"),
+    ("sign_64k", "ECDSA sign, 64 KiB message"),
     ("verify", "ECDSA verify"),
     ("mul_base", "k*G (constant time)"),
     ("sha1/64", "SHA-1, 64 B"),
     ("sha1/65536", "SHA-1, 64 KiB"),
+    ("sha1_portable/64", "SHA-1 portable, 64 B", "sha1/64"),
+    ("sha1_portable/65536", "SHA-1 portable, 64 KiB", "sha1/65536"),
 ]
 OTHER = [
     ("mul", "k*P (window table / ladder)"),
@@ -103,13 +106,14 @@ def table(report, path):
     if path.is_relative_to(ROOT):
         path = path.relative_to(ROOT)
     print(f"({path}; {ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz)")
+    print(f"klarvex's SHA-1 runs on: {ctx.get('klarvex_sha1', '?')}")
     check = ctx.get("klarvex_self_check", "missing")
     if check != "ok":
         print(f"WARNING: klarvex self-check: {check}")
     if ctx.get("cpu_scaling_enabled"):
         print("note: CPU frequency scaling is enabled; timings may be noisy")
 
-    width = max(len(label) for label in [lb for _, lb in MAIN + OTHER] + list(SOLO.values()))
+    width = max(len(label) for label in [row[1] for row in MAIN + OTHER] + list(SOLO.values()))
     head = (f"{'operation':<{width}}  {'klarvex':>10}  {'OpenSSL':>10}  {'klarvex/OpenSSL':>15}"
             f"  {'spread':>9}")
     print()
@@ -125,8 +129,8 @@ def table(report, path):
 
     def pairs(rows):
         lines = []
-        for case, label in rows:
-            k, o = "BM_klarvex_" + case, "BM_openssl_" + case
+        for case, label, *peer in rows:
+            k, o = "BM_klarvex_" + case, "BM_openssl_" + (peer[0] if peer else case)
             if k in t or o in t:
                 ratio = f"{t[k] / t[o]:.2f}" if t.get(k) and t.get(o) else "-"
                 lines.append(f"{label:<{width}}  {cell(k):>10}  {cell(o):>10}  {ratio:>15}"

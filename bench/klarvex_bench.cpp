@@ -9,8 +9,13 @@
 // Where the two sides differ in what one call does:
 // - klarvex's sign and verify hash the kMsgLen-byte message (one SHA-1
 //   block); OpenSSL's ECDSA_do_sign/do_verify take the precomputed digest.
+//   The sign_64k pair signs the longest message the signer takes, and there
+//   OpenSSL's side hashes it with SHA1_Init/Update/Final before it signs.
 // - OpenSSL's SHA-1 is timed through SHA1_Init/Update/Final: its one-shot
 //   SHA1() looks the digest up in a provider on every call.
+// - klarvex's SHA-1 runs on the processor's SHA-1 instructions where it has
+//   them; BM_klarvex_sha1_portable times the portable routine, which
+//   bench/compare.py sets beside OpenSSL's SHA-1.
 // - klarvex's scalar multiplications return affine points, so the OpenSSL
 //   cases include EC_POINT_get_affine_coordinates after EC_POINT_mul.
 // - klarvex's mixed addition is private; BM_klarvex_add_mixed times
@@ -44,6 +49,7 @@
 #include "scalar.h"
 #include "secp128r2.h"
 #include "sha1.h"
+#include "sha1_internal.h"
 #include "support/nonce.h"
 
 namespace {
@@ -55,6 +61,7 @@ constexpr std::uint64_t kSeed = 0x6b6c617276657821ULL;  // "klarvex!"
 constexpr std::size_t kPool = 64;                       // a power of two
 constexpr std::uint16_t kMsgLen = 32;
 constexpr std::uint32_t kSha1Max = 65536;
+constexpr std::uint16_t kLongMsgLen = 65535;  // the longest message ecdsa_sign takes
 constexpr int kBytes = 4 * NUM_DIGITS;
 
 // Inputs in the library's form.
@@ -325,14 +332,19 @@ void prepare_library() {
     BN_free(sixteen);
 
     std::uint8_t md[SHA_DIGEST_LENGTH], want_md[SHA_DIGEST_LENGTH];
-    for (const std::uint32_t len : {std::uint32_t{64}, kSha1Max}) {
-        klarvex::Sha1Context c;
-        klarvex::sha1_reset(&c);
-        klarvex::tamble_sha1_update(&c, in.buf, len);
-        klarvex::sha1_digest(&c, md);
-        SHA1(in.buf, len, want_md);
-        if (std::memcmp(md, want_md, sizeof md) != 0) fail("SHA-1");
+    for (const bool portable : {false, true}) {
+        klarvex::sha1_internal::force_portable(portable);
+        for (const std::uint32_t len : {std::uint32_t{64}, kSha1Max}) {
+            klarvex::Sha1Context c;
+            klarvex::sha1_reset(&c);
+            klarvex::tamble_sha1_update(&c, in.buf, len);
+            klarvex::sha1_digest(&c, md);
+            SHA1(in.buf, len, want_md);
+            if (std::memcmp(md, want_md, sizeof md) != 0)
+                fail(portable ? "SHA-1 portable" : "SHA-1");
+        }
     }
+    klarvex::sha1_internal::force_portable(false);
 
     in.sigs_valid = true;
     for (std::size_t i = 0; i < kPool; ++i) {
@@ -602,6 +614,33 @@ void BM_openssl_sign(benchmark::State& st) {
     });
 }
 
+void BM_klarvex_sign_64k(benchmark::State& st) {
+    std::uint32_t r[NUM_DIGITS], s[NUM_DIGITS];
+    for (auto _ : st) {
+        klarvex::ecdsa_sign(in.buf, kLongMsgLen, r, s, in.d);
+        sink(r);
+        sink(s);
+    }
+}
+
+// OpenSSL's SHA-1 of the first len bytes of in.buf, through its low-level calls.
+void openssl_sha1(std::uint8_t md[SHA_DIGEST_LENGTH], std::size_t len) {
+    SHA_CTX c;
+    SHA1_Init(&c);
+    SHA1_Update(&c, in.buf, len);
+    SHA1_Final(md, &c);
+}
+
+void BM_openssl_sign_64k(benchmark::State& st) {
+    std::uint8_t md[SHA_DIGEST_LENGTH];
+    for (auto _ : st) {
+        openssl_sha1(md, kLongMsgLen);
+        ECDSA_SIG* sig = ECDSA_do_sign(md, SHA_DIGEST_LENGTH, ssl.key);
+        sink(sig);
+        ECDSA_SIG_free(sig);
+    }
+}
+
 void BM_klarvex_verify(benchmark::State& st) {
     if (!in.sigs_valid) st.SkipWithError("the library rejects its own signatures");
     over_pool(st, [&](std::size_t i) {
@@ -621,6 +660,7 @@ void BM_openssl_verify(benchmark::State& st) {
 // SHA-1.
 // ---------------------------------------------------------------------------
 
+// On the processor's SHA-1 instructions where it has them.
 void BM_klarvex_sha1(benchmark::State& st) {
     const auto len = static_cast<std::uint32_t>(st.range(0));
     std::uint8_t md[klarvex::SHA1_HASH_SIZE];
@@ -634,14 +674,17 @@ void BM_klarvex_sha1(benchmark::State& st) {
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations()) * len);
 }
 
+void BM_klarvex_sha1_portable(benchmark::State& st) {
+    klarvex::sha1_internal::force_portable(true);
+    BM_klarvex_sha1(st);
+    klarvex::sha1_internal::force_portable(false);
+}
+
 void BM_openssl_sha1(benchmark::State& st) {
     const auto len = static_cast<std::size_t>(st.range(0));
     std::uint8_t md[SHA_DIGEST_LENGTH];
     for (auto _ : st) {
-        SHA_CTX c;
-        SHA1_Init(&c);
-        SHA1_Update(&c, in.buf, len);
-        SHA1_Final(md, &c);
+        openssl_sha1(md, len);
         sink(md);
     }
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * len));
@@ -678,10 +721,13 @@ BENCHMARK(BM_klarvex_ecdsa_init)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sign)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sign_var)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_sign)->Unit(kMicrosecond);
+BENCHMARK(BM_klarvex_sign_64k)->Unit(kMicrosecond);
+BENCHMARK(BM_openssl_sign_64k)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_verify)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_verify)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sha1)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_sha1)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
+BENCHMARK(BM_klarvex_sha1_portable)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
 
 }  // namespace
 
@@ -694,6 +740,8 @@ int main(int argc, char** argv) {
     std::snprintf(seed, sizeof seed, "0x%016llx", static_cast<unsigned long long>(kSeed));
     benchmark::AddCustomContext("klarvex_seed", seed);
     benchmark::AddCustomContext("openssl", OpenSSL_version(OPENSSL_VERSION));
+    const char* sha1_hardware = klarvex::sha1_internal::hardware().name;
+    benchmark::AddCustomContext("klarvex_sha1", sha1_hardware ? sha1_hardware : "portable");
     benchmark::AddCustomContext("klarvex_self_check",
                                 failures.empty() ? "ok" : "FAILED: " + failures);
     if (!failures.empty()) {

@@ -1,9 +1,12 @@
 #include "sha1.h"
 
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cstring>
 #include <utility>
+
+#include "sha1_internal.h"
 
 namespace klarvex {
 namespace {
@@ -59,41 +62,103 @@ template <int... T>
     (step<T>(v, w), ...);
 }
 
-// Compresses one 64-byte block into hash.
-void compress(std::uint32_t hash[5], const std::uint8_t* block) {
-    std::uint32_t w[16];
-    for (int t = 0; t < 16; ++t)
-        w[t] = load_be32(block + 4 * t);
-    std::uint32_t v[5] = {hash[0], hash[1], hash[2], hash[3], hash[4]};
-    steps(v, w, std::make_integer_sequence<int, 80>());
-    // 80 is a multiple of 5, so the working words end in their starting slots.
-    for (int i = 0; i < 5; ++i)
-        hash[i] += v[i];
+// The hardware routine where the processor has one, else the portable one.
+sha1_internal::Compress* preferred() {
+    sha1_internal::Compress* hardware = sha1_internal::hardware().compress;
+    return hardware ? hardware : sha1_internal::compress_portable;
+}
+
+// The routine that compresses blocks: preferred() unless force_portable asked
+// for the portable one.
+std::atomic<sha1_internal::Compress*>& active() {
+    static std::atomic<sha1_internal::Compress*> compress = preferred();
+    return compress;
+}
+
+void compress(std::uint32_t hash[5], const std::uint8_t* blocks, std::size_t count) {
+    active().load(std::memory_order_relaxed)(hash, blocks, count);
 }
 
 void SHA1ProcessMessageBlock(Sha1Context* context) {
-    compress(context->hash, context->block);
+    compress(context->hash, context->block, 1);
     context->block_index = 0;
 }
 
+/*
+ * FIPS 180 padding of the bytes waiting in block: 0x80, zeros, and the 64-bit
+ * bit count, most significant byte first, in the last 8 bytes; in a second
+ * block when 0x80 and the count do not fit after the waiting bytes (56 or
+ * more).
+ *
+ * The padding is written 16 bytes at a time, each with one 16-byte store,
+ * from the 16 bytes that hold 0x80 on. The hardware routines read the block
+ * with 16-byte loads, and a load that the processor cannot take whole from
+ * one earlier store waits until the stores before it have reached the cache,
+ * that is until the compression before has finished: with byte and word
+ * stores here, every digest waited so.
+ */
 void SHA1PadMessage(Sha1Context* context) {
+    using Bytes16 [[gnu::vector_size(16)]] = std::uint8_t;
+    using Pair64 [[gnu::vector_size(16)]] = std::uint64_t;
+    constexpr Bytes16 iota = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     std::uint8_t* block = context->block;
-    unsigned i = context->block_index;
-    assert(i < SHA1_BLOCK_SIZE);
-    block[i++] = 0x80;
-    if (i > 56) {
-        // No room left for the length: finish this block, the next holds it.
-        std::memset(block + i, 0, SHA1_BLOCK_SIZE - i);
-        SHA1ProcessMessageBlock(context);
-        i = 0;
+    const auto index = static_cast<std::uint8_t>(context->block_index);
+    assert(index < SHA1_BLOCK_SIZE);
+    // The count words are loaded apart (see tamble_sha1_update); the empty
+    // asm keeps the compiler from merging the two loads.
+    std::uint32_t high = context->length_high;
+    asm("" : "+r"(high));
+    std::uint64_t bits = static_cast<std::uint64_t>(high) << 32 | context->length_low;
+    if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
+
+    const unsigned end = index < 56 ? SHA1_BLOCK_SIZE : 2 * SHA1_BLOCK_SIZE;
+    for (unsigned at = index & ~15u; at < end; at += 16) {
+        if (at == SHA1_BLOCK_SIZE) SHA1ProcessMessageBlock(context);  // no room for the count
+        Bytes16 chunk = {};
+        if (at < index) std::memcpy(&chunk, block + at, 16);
+        // The waiting bytes below index, 0x80 at it, zeros above.
+        const Bytes16 position = iota + static_cast<std::uint8_t>(at);
+        chunk &= reinterpret_cast<Bytes16>(position < index);
+        chunk |= reinterpret_cast<Bytes16>(position == index) & 0x80;
+        if (at + 16 == end) chunk |= reinterpret_cast<Bytes16>(Pair64{0, bits});
+        std::memcpy(block + at % SHA1_BLOCK_SIZE, &chunk, 16);
     }
-    std::memset(block + i, 0, 56 - i);
-    store_be32(block + 56, context->length_high);
-    store_be32(block + 60, context->length_low);
     SHA1ProcessMessageBlock(context);
 }
 
 }  // namespace
+
+namespace sha1_internal {
+
+void compress_portable(std::uint32_t hash[5], const std::uint8_t* blocks, std::size_t count) {
+    for (; count; --count, blocks += SHA1_BLOCK_SIZE) {
+        std::uint32_t w[16];
+        for (int t = 0; t < 16; ++t)
+            w[t] = load_be32(blocks + 4 * t);
+        std::uint32_t v[5] = {hash[0], hash[1], hash[2], hash[3], hash[4]};
+        steps(v, w, std::make_integer_sequence<int, 80>());
+        // 80 is a multiple of 5: the working words end in their starting slots.
+        for (int i = 0; i < 5; ++i)
+            hash[i] += v[i];
+    }
+}
+
+const Hardware& hardware() {
+    static const Hardware found = probe_hardware();
+    return found;
+}
+
+void force_portable(bool force) {
+    active().store(force ? compress_portable : preferred(), std::memory_order_relaxed);
+}
+
+#if !KLARVEX_SHA1_X86 && !KLARVEX_SHA1_ARM
+Hardware probe_hardware() {
+    return {nullptr, nullptr};
+}
+#endif
+
+}  // namespace sha1_internal
 
 int sha1_reset(Sha1Context* context) {
     if (!context) return SHA1_NULL;
@@ -125,19 +190,27 @@ int tamble_sha1_update(Sha1Context* context, const std::uint8_t* message, std::u
      * multiple of 8 never comes to 0, so it wraps without carrying.
      */
     std::uint32_t take = length;
-    if ((context->length_low & 7) == 0) {
-        std::uint64_t bits =
-            static_cast<std::uint64_t>(context->length_high) << 32 | context->length_low;
-        std::uint64_t room = (0 - bits) >> 3;  // bytes up to and including the overflow
-        if (bits != 0 && room <= length) {
-            take = static_cast<std::uint32_t>(room);
-            context->corrupted = SHA1_NULL;
-        }
-        bits += static_cast<std::uint64_t>(take) << 3;
-        context->length_low = static_cast<std::uint32_t>(bits);
-        context->length_high = static_cast<std::uint32_t>(bits >> 32);
+    const std::uint32_t low = context->length_low;
+    if (low & 7) {
+        context->length_low = low + (take << 3);
     } else {
-        context->length_low += take << 3;
+        // The two words are read apart: one 64-bit load of both would
+        // straddle the separate stores that wrote them, which the processor
+        // cannot forward, and wait for those stores to reach the cache.
+        const std::uint32_t high = context->length_high;
+        if (high >= 0xFFFFFFF8) {
+            // One update adds less than 2^35 bits: only a count this close
+            // to 2^64 can overflow.
+            const std::uint64_t bits = static_cast<std::uint64_t>(high) << 32 | low;
+            const std::uint64_t room = (0 - bits) >> 3;  // bytes up to and including the overflow
+            if (room <= take) {
+                take = static_cast<std::uint32_t>(room);
+                context->corrupted = SHA1_NULL;
+            }
+        }
+        const std::uint32_t sum = low + (take << 3);
+        context->length_low = sum;
+        context->length_high = high + (take >> 29) + (sum < low);
     }
 
     // Whole blocks are compressed straight from the message; the block buffer
@@ -153,16 +226,16 @@ int tamble_sha1_update(Sha1Context* context, const std::uint8_t* message, std::u
             return SHA1_SUCCESS;
         }
         std::memcpy(block + index, message, n);
-        compress(context->hash, block);
+        SHA1ProcessMessageBlock(context);
         message += n;
         take -= n;
     }
-    const std::uint8_t* last = nullptr;
-    for (; take >= SHA1_BLOCK_SIZE; take -= SHA1_BLOCK_SIZE, message += SHA1_BLOCK_SIZE) {
-        compress(context->hash, message);
-        last = message;
+    if (const std::uint32_t whole = take / SHA1_BLOCK_SIZE) {
+        compress(context->hash, message, whole);
+        message += whole * SHA1_BLOCK_SIZE;
+        take -= whole * SHA1_BLOCK_SIZE;
+        std::memcpy(block, message - SHA1_BLOCK_SIZE, SHA1_BLOCK_SIZE);
     }
-    if (last) std::memcpy(block, last, SHA1_BLOCK_SIZE);
     if (take) std::memcpy(block, message, take);
     context->block_index = static_cast<std::uint16_t>(take);
     return SHA1_SUCCESS;

@@ -1,12 +1,14 @@
 #include "sha1.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "sha1_internal.h"
 #include "support/openssl.h"
 #include "support/random.h"
 
@@ -48,8 +50,28 @@ void fill(test::Rng& rng, std::uint8_t* p, std::size_t n) {
         p[i] = static_cast<std::uint8_t>(rng.u32());
 }
 
+// Tests of this fixture run once on the processor's SHA-1 instructions
+// (skipped where the processor reports none) and once on the portable
+// compression.
+class Sha1Path : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        const char* hardware = sha1_internal::hardware().name;
+        if (!GetParam() && !hardware) {
+            GTEST_SKIP() << "the processor reports no SHA-1 instructions: portable path only";
+        }
+        std::printf("[ path     ] %s\n", GetParam() ? "portable" : hardware);
+        sha1_internal::force_portable(GetParam());
+    }
+    void TearDown() override { sha1_internal::force_portable(false); }
+};
+std::string path_name(const ::testing::TestParamInfo<bool>& p) {
+    return p.param ? "portable" : "hardware";
+}
+INSTANTIATE_TEST_SUITE_P(Paths, Sha1Path, ::testing::Bool(), path_name);
+
 // FIPS 180-1 appendices A, B and C (also FIPS 180-4 examples).
-TEST(Sha1Test, Fips180KnownAnswers) {
+TEST_P(Sha1Path, Fips180KnownAnswers) {
     EXPECT_EQ(sha1_hex(bytes("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(sha1_hex(bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
               "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
@@ -131,7 +153,7 @@ TEST(Sha1Test, BitCountCarryAndOverflow) {
 
 // Updates over spans leave exactly the state that updates of one byte at a
 // time leave, from random states including near-overflow counts.
-TEST(Sha1Test, SpanUpdateMatchesByteAtATime) {
+TEST_P(Sha1Path, SpanUpdateMatchesByteAtATime) {
     test::Rng rng(1);
     std::uint8_t m[300];
     for (int iter = 0; iter < 3000; ++iter) {
@@ -153,6 +175,25 @@ TEST(Sha1Test, SpanUpdateMatchesByteAtATime) {
         for (std::uint32_t i = 0; i < n; ++i)
             tamble_sha1_update(&b, m + i, 1);
         expect_same_state(a, b);
+    }
+}
+
+// The hardware routine against the portable one from random states, over 0
+// to 4 blocks at any alignment.
+TEST(Sha1Compress, HardwareMatchesPortable) {
+    sha1_internal::Compress* hardware = sha1_internal::hardware().compress;
+    if (!hardware) GTEST_SKIP() << "the processor reports no SHA-1 instructions";
+    test::Rng rng(5);
+    std::uint8_t m[4 * SHA1_BLOCK_SIZE + 15];
+    for (int iter = 0; iter < 2000; ++iter) {
+        std::uint32_t a[5], b[5];
+        fill(rng, reinterpret_cast<std::uint8_t*>(a), sizeof a);
+        std::memcpy(b, a, sizeof a);
+        fill(rng, m, sizeof m);
+        const std::size_t count = iter % 5, at = rng.below(16);
+        hardware(a, m + at, count);
+        sha1_internal::compress_portable(b, m + at, count);
+        ASSERT_TRUE(std::equal(a, a + 5, b)) << "iteration " << iter;
     }
 }
 
@@ -242,9 +283,12 @@ TEST(HmacSha1Test, Rfc2202) {
 namespace klarvex {
 namespace {
 
+using Sha1OpenSsl = Sha1Path;
+INSTANTIATE_TEST_SUITE_P(Paths, Sha1OpenSsl, ::testing::Bool(), path_name);
+
 // Every length 0..300, in one update and in 10 random splits (with empty
 // pieces), against OpenSSL's SHA1.
-TEST(Sha1OpenSsl, AllLengthsWholeAndSplit) {
+TEST_P(Sha1OpenSsl, AllLengthsWholeAndSplit) {
     test::Rng rng(2);
     std::uint8_t m[300], want[SHA1_HASH_SIZE], got[SHA1_HASH_SIZE];
     for (std::uint32_t n = 0; n <= sizeof m; ++n) {
@@ -262,6 +306,26 @@ TEST(Sha1OpenSsl, AllLengthsWholeAndSplit) {
             ASSERT_EQ(hex(got, sizeof got), hex(want, sizeof want))
                 << n << " bytes, split " << split;
         }
+    }
+}
+
+// Messages of up to 1 MiB, in pieces of up to 256 KiB at any alignment.
+TEST_P(Sha1OpenSsl, LongMessagesInPieces) {
+    test::Rng rng(4);
+    std::vector<std::uint8_t> m(1 << 20);
+    std::uint8_t want[SHA1_HASH_SIZE], got[SHA1_HASH_SIZE];
+    for (int iter = 0; iter < 12; ++iter) {
+        const auto n = static_cast<std::uint32_t>(rng.below(m.size() + 1));
+        fill(rng, m.data(), n);
+        SHA1(m.data(), n, want);
+        Sha1Context ctx;
+        sha1_reset(&ctx);
+        for (std::uint32_t at = 0, len; at < n; at += len) {
+            len = std::min(n - at, static_cast<std::uint32_t>(rng.below(1u << rng.below(19))));
+            ASSERT_EQ(tamble_sha1_update(&ctx, m.data() + at, len), 0);
+        }
+        ASSERT_EQ(sha1_digest(&ctx, got), 0);
+        ASSERT_EQ(hex(got, sizeof got), hex(want, sizeof want)) << n << " bytes";
     }
 }
 
