@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 # Everything the test suite and CI use. README.md gives the same apt-get line
 # (.ci/run checks that it does).
-packages=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libssl-dev libbenchmark-dev valgrind pkg-config openssl xxd g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64)
+packages=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libssl-dev libbenchmark-dev valgrind pkg-config openssl xxd g++-aarch64-linux-gnu qemu-user)
 
 missing=()
 if command -v dpkg-query >/dev/null; then
@@ -27,7 +27,6 @@ if ((${#missing[@]})); then
     fi
     echo "test.sh: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    dpkg --add-architecture arm64  # for libgtest-dev:arm64 (the ARMv8 SHA-1 tests)
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -1,6 +1,7 @@
-# Cross-compiling for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu,
-# against the arm64 packages of Debian's multiarch (libgtest-dev:arm64); test
-# programs run under qemu-user. Used by the cross-aarch64 preset.
+# Cross-compiling for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu;
+# GoogleTest is built from its sources with it (the preset sets
+# KLARVEX_GTEST_SOURCE_DIR), and test programs run under qemu-user. Used by
+# the cross-aarch64 preset.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
