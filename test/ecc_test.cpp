@@ -13,9 +13,11 @@
 
 #include "ecc.h"
 #include "ecc_base_table.h"
+#include "ecc_comb_table.h"
 #include "ecc_ct.h"
 #include "support/curve.h"
 #include "support/random.h"
+#include "words.h"
 
 namespace klarvex {
 namespace {
@@ -153,6 +155,27 @@ TEST(EccContext, BaseTableIsTheWindowTableOfG) {
     Point table[WINDOW_TABLE_SIZE];
     ecc_win_precompute(G, table);
     EXPECT_EQ(std::memcmp(table, kBaseTable, sizeof table), 0);
+}
+
+// Row i of the comb of G holds (2j + 1) * 2^(COMB_WIDTH*i) * G, coordinates
+// below p: the first entry from ecc_win_mul_base, each next one ecc_add of
+// twice the first.
+TEST(EccContext, CombTableHoldsTheOddMultiples) {
+    for (int i = 0; i < COMB_ROWS; ++i) {
+        Num k{};
+        k[COMB_WIDTH * i / 32] = 1u << (COMB_WIDTH * i % 32);
+        Point want = mul_base(k), twice = add(want, want);
+        for (int j = 0; j < COMB_ENTRIES; ++j) {
+            const std::uint64_t* e = kCombTable[i][j];
+            Point got{};
+            words::st64(got.x, e[0]);
+            words::st64(got.x + 2, e[1]);
+            words::st64(got.y, e[2]);
+            words::st64(got.y + 2, e[3]);
+            EXPECT_TRUE(exact(got, want)) << "row " << i << ", entry " << j;
+            want = add(want, twice);
+        }
+    }
 }
 
 TEST(EccDouble, InfinityAliasingAndRepresentations) {
@@ -419,9 +442,10 @@ TEST(EccScalar, WindowMatchesDoubleAndAdd) {
 }
 
 // ct_add_mix in each of its cases, in place too; and ct_mul_base, whose
-// coordinates are reduced, at k = 0, small k, k = 20 (the one k whose last
-// addition doubles), either side of the switch from k + 2n to k + n at
-// k = 2^126 - n, the top of the range and random k (every window value).
+// coordinates are reduced, at k = 0, small k, k = 2^126 - n and twice it
+// (whose additions in the top rows of the comb double, or start from
+// infinity, for some comb widths), either side of them, the top of the
+// range and random k (every digit of every row).
 TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
     test::Rng rng(37);
     Num n, low;
@@ -450,8 +474,10 @@ TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
         EXPECT_TRUE(same(affine(in_place), affine(want))) << c.what << ", in place";
     }
 
-    std::vector<Num> ks = {num(0),  num(1), num(2),        num(15),     num(16),    num(20),
-                           num(21), low,    minus(low, 1), minus(n, 2), minus(n, 1)};
+    Num low2;
+    NN_Add(low2.data(), low.data(), low.data(), NUM_DIGITS);
+    std::vector<Num> ks = {num(0), num(1), num(2),        num(15),        num(16),     num(20),
+                           low,    low2,   minus(low, 1), minus(low2, 1), minus(n, 2), minus(n, 1)};
     for (int i = 0; i < 50 * kScale; ++i)
         ks.push_back(random_below_n(rng));
     for (const Num& k : ks) {
