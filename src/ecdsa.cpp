@@ -111,20 +111,23 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
     NN_Encode(buf + kHAt, kOrderBytes, z, NUM_DIGITS);
     std::memcpy(buf + kExtraAt, extra, SHA1_HASH_SIZE);
 
+    // Each K serves two MACs or more: its padded blocks are hashed once.
+    HmacSha1Key hk;
     std::memset(V, 0x01, sizeof V);
     std::memset(K, 0x00, sizeof K);
+    hmac_sha1_key(&hk, K, SHA1_HASH_SIZE);
     for (std::uint8_t sep = 0; sep < 2; ++sep) {
         // K = HMAC_K(V || sep || x || h || extra); V = HMAC_K(V)
         std::memcpy(buf, V, SHA1_HASH_SIZE);
         buf[SHA1_HASH_SIZE] = sep;
-        hmac_sha1(T, K, SHA1_HASH_SIZE, buf, kSeedLen);
-        std::memcpy(K, T, SHA1_HASH_SIZE);
-        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        hmac_sha1_mac(K, &hk, buf, kSeedLen);
+        hmac_sha1_key(&hk, K, SHA1_HASH_SIZE);
+        hmac_sha1_mac(T, &hk, V, SHA1_HASH_SIZE);
         std::memcpy(V, T, SHA1_HASH_SIZE);
     }
     for (;;) {
         // V = HMAC_K(V); k = bits2int(V), taken when 1 <= k <= n-1
-        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        hmac_sha1_mac(T, &hk, V, SHA1_HASH_SIZE);
         std::memcpy(V, T, SHA1_HASH_SIZE);
         bits2int(k, V);
         // Whether the candidate is taken is public: only the taken one is used.
@@ -134,9 +137,9 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
         // K = HMAC_K(V || 0x00); V = HMAC_K(V)
         std::memcpy(buf, V, SHA1_HASH_SIZE);
         buf[SHA1_HASH_SIZE] = 0;
-        hmac_sha1(T, K, SHA1_HASH_SIZE, buf, SHA1_HASH_SIZE + 1);
-        std::memcpy(K, T, SHA1_HASH_SIZE);
-        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        hmac_sha1_mac(K, &hk, buf, SHA1_HASH_SIZE + 1);
+        hmac_sha1_key(&hk, K, SHA1_HASH_SIZE);
+        hmac_sha1_mac(T, &hk, V, SHA1_HASH_SIZE);
         std::memcpy(V, T, SHA1_HASH_SIZE);
     }
 
@@ -144,6 +147,7 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
     wipe(K, sizeof K);
     wipe(V, sizeof V);
     wipe(T, sizeof T);
+    wipe(&hk, sizeof hk);
 }
 
 /*
