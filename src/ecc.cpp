@@ -17,6 +17,7 @@
 #include "ecc_base_table.h"
 #include "ecc_comb_table.h"
 #include "ecc_ct.h"
+#include "ecc_joint.h"
 #include "field.h"
 #include "secp128r2_data.h"
 #include "words.h"
@@ -614,6 +615,101 @@ void ct_mul_base(Point* P0, const std::uint32_t* k) {
         }
     }
     ct_to_affine(P0, Z);
+}
+
+void joint_precompute(const Point* window, Point shifted[][JOINT_ENTRIES]) {
+    std::uint32_t Z[NUM_DIGITS];
+    Point B = window[0], twice;
+
+    assert(disjoint(window, sizeof(Point) * WINDOW_TABLE_SIZE, shifted,
+                    sizeof(Point) * JOINT_ENTRIES * (JOINT_CHUNKS - 1)));
+    for (int j = 1; j < JOINT_CHUNKS; ++j) {
+        // B = 2^JOINT_SPAN * B, affine; (0, 0) enters as Z = 0
+        NN_AssignDigit(Z, p_iszero(&B) ? 0 : 1, NUM_DIGITS);
+        ecc_m_dbl_projective(&B, Z, JOINT_SPAN);
+        to_affine(&B, Z);
+        Point* row = shifted[j - 1];
+        p_copy(&row[0], &B);
+        ecc_add(&twice, &B, &B);
+        for (int i = 1; i < JOINT_ENTRIES; ++i)
+            ecc_add(&row[i], &row[i - 1], &twice);  // (2i + 1)*B = (2i - 1)*B + 2*B
+    }
+}
+
+namespace {
+
+// The width-5 NAF of u below 2^126: naf[i] odd in [-15, 15] or 0, u =
+// sum naf[i] * 2^i, no two nonzero digits within five places (Guide to ECC,
+// Algorithm 3.35). Its length is at most 127.
+void naf5(std::int8_t naf[JOINT_CHUNKS * JOINT_SPAN], const std::uint32_t* u) {
+    u128 k = words::ld128(u);
+    for (int i = 0; i < JOINT_CHUNKS * JOINT_SPAN; ++i, k >>= 1) {
+        int d = 0;
+        if (k & 1) {
+            d = static_cast<int>(k & 31);
+            if (d > 15) d -= 32;
+            k -= static_cast<u128>(static_cast<std::int64_t>(d));  // modulo 2^128: k - d
+        }
+        naf[i] = static_cast<std::int8_t>(d);
+    }
+    assert(k == 0);
+}
+
+// (P0, Z0) += E for d > 0, -E for d < 0, in variable time.
+void add_signed(Point* P0, std::uint32_t* Z0, const Point* E, bool negative) {
+    static constexpr std::uint32_t kZero[NUM_DIGITS] = {};
+    if (!negative) {
+        c_add_mix(P0, Z0, P0, Z0, E);
+        return;
+    }
+    Point M;
+    NN_Assign(M.x, E->x, NUM_DIGITS);
+    fe_sub(M.y, kZero, E->y);
+    c_add_mix(P0, Z0, P0, Z0, &M);
+}
+
+}  // namespace
+
+void joint_mul(Point* P0, std::uint32_t* Z0, const std::uint32_t* u1, const std::uint32_t* u2,
+               const Point* window, const Point shifted[][JOINT_ENTRIES]) {
+    std::int8_t naf[JOINT_CHUNKS * JOINT_SPAN];
+    Point T;
+
+    assert(u1[4] == 0 && NN_Cmp(u1, kCurve.order, NUM_DIGITS) < 0);
+    assert(u2[4] == 0 && NN_Cmp(u2, kCurve.order, NUM_DIGITS) < 0);
+    naf5(naf, u2);
+    p_clear(P0);
+    NN_AssignZero(Z0, NUM_DIGITS);
+    for (int t = JOINT_SPAN - 1; t >= 0; --t) {
+        ecc_dbl_proj(P0, Z0, P0, Z0);
+        for (int j = 0; j < JOINT_CHUNKS; ++j) {
+            const int d = naf[JOINT_SPAN * j + t];
+            if (d == 0) continue;
+            const int m = d < 0 ? -d : d;
+            add_signed(P0, Z0, j == 0 ? &window[m - 1] : &shifted[j - 1][m / 2], d < 0);
+        }
+    }
+    // u1*G: one entry of each comb row, for u1 or u1 + n (see ct_mul_base)
+    const u128 s = words::ld128(u1) + (words::ld128(u1) & 1 ? 0 : kN);
+    for (int i = 0; i < COMB_ROWS; ++i) {
+        const std::int64_t d = comb_digit(i ? s >> (COMB_WIDTH * i) | 1 : s, i);
+        comb_point(&T, kCombTable[i][(d < 0 ? -d : d) / 2]);
+        add_signed(P0, Z0, &T, d < 0);
+    }
+}
+
+bool joint_x_mod_n_is(const Point* P, const std::uint32_t* Z, const std::uint32_t* r) {
+    std::uint32_t Z2[NUM_DIGITS], c[NUM_DIGITS], t[NUM_DIGITS];
+    assert(r[4] == 0 && !NN_Zero(r, NUM_DIGITS) && NN_Cmp(r, kCurve.order, NUM_DIGITS) < 0);
+    if (fe_is_zero(Z)) return false;
+    fe_sqr(Z2, Z);  // Z2 = Z^2
+    for (u128 v = words::ld128(r);; v += kN) {
+        words::st128(c, v, 0);
+        fe_mul(t, c, Z2);    // t = (r + j*n)*Z^2
+        fe_sub(t, t, P->x);  // t = (r + j*n)*Z^2 - X
+        if (fe_is_zero(t)) return true;
+        if (v >= fe_detail::kP - kN) return false;  // r + (j + 1)*n >= p
+    }
 }
 
 }  // namespace klarvex

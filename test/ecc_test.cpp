@@ -15,6 +15,7 @@
 #include "ecc_base_table.h"
 #include "ecc_comb_table.h"
 #include "ecc_ct.h"
+#include "ecc_joint.h"
 #include "support/curve.h"
 #include "support/random.h"
 #include "words.h"
@@ -489,6 +490,54 @@ TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
         EXPECT_TRUE(exact(got, want)) << k[3] << ":" << k[2] << ":" << k[1] << ":" << k[0];
     }
     std::printf("[ cases    ] %zu constant-time k*G against ecc_win_mul_base\n", ks.size());
+}
+
+// joint_mul against ecc_add of ecc_win_mul_base(u1) and ecc_win_mul(u2)
+// over Q's window table, and joint_x_mod_n_is against x mod n of that point:
+// u1 or u2 zero, u1*G = u2*Q and u1*G = -u2*Q, Q = G, Q of order two, the
+// top of the range, then random u1, u2 and Q.
+TEST(EccJoint, SamePointsAsTheWindowMultiplications) {
+    test::Rng rng(38);
+    Num n;
+    ecc_get_order(n.data());
+    auto mul_n = [&](const Num& a, const Num& b) {
+        Num r;
+        NN_ModMult(r.data(), a.data(), b.data(), n.data(), NUM_DIGITS);
+        return r;
+    };
+    const Num c = random_below_n(rng), u = random_below_n(rng), m1 = {n[0] - 1, n[1], n[2], n[3]};
+    Num minus_cu;
+    NN_ModSub(minus_cu.data(), Num{}.data(), mul_n(c, u).data(), n.data(), NUM_DIGITS);
+    struct Case {
+        Num u1, u2, c;  // Q = c*G; c = 0: the point of order two
+    };
+    std::vector<Case> cases = {{Num{}, u, c},        {u, Num{}, c},    {Num{}, Num{}, c},
+                               {mul_n(c, u), u, c},  {minus_cu, u, c}, {u, u, num(1)},
+                               {m1, num(1), num(1)}, {m1, m1, c},      {u, num(3), Num{}},
+                               {u, num(6), Num{}}};
+    for (int i = 0; i < 20 * kScale; ++i)
+        cases.push_back({random_below_n(rng), random_below_n(rng), random_below_n(rng)});
+    for (const auto& t : cases) {
+        const Point Q = t.c == Num{} ? order_two() : mul_base(t.c);
+        Point window[WINDOW_TABLE_SIZE], shifted[JOINT_CHUNKS - 1][JOINT_ENTRIES], p1, p2, want;
+        ecc_win_precompute(&Q, window);
+        joint_precompute(window, shifted);
+        ecc_win_mul_base(&p1, t.u1.data());
+        ecc_win_mul(&p2, t.u2.data(), window);
+        ecc_add(&want, &p1, &p2);
+        Jac got;
+        joint_mul(&got.P, got.Z.data(), t.u1.data(), t.u2.data(), window, shifted);
+        EXPECT_TRUE(same(affine(got), want)) << t.u1[0] << " " << t.u2[0] << " " << t.c[0];
+
+        Num v;  // x mod n, and v + 1 mod n, as r
+        NN_Mod(v.data(), want.x, NUM_DIGITS, n.data(), NUM_DIGITS);
+        for (const bool match : {true, false}) {
+            if (!match) NN_ModAdd(v.data(), v.data(), kOne.data(), n.data(), NUM_DIGITS);
+            if (v == Num{}) continue;
+            EXPECT_EQ(joint_x_mod_n_is(&got.P, got.Z.data(), v.data()), match && !exact(want, {}));
+        }
+    }
+    std::printf("[ cases    ] %zu joint multiplications against the window method\n", cases.size());
 }
 
 }  // namespace
