@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 # Everything the test suite and CI use. README.md gives the same apt-get line
 # (.ci/run checks that it does).
-packages=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libssl-dev libbenchmark-dev valgrind pkg-config openssl xxd g++-aarch64-linux-gnu qemu-user)
+packages=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libssl-dev libbenchmark-dev libsecp256k1-dev valgrind pkg-config openssl xxd g++-aarch64-linux-gnu qemu-user)
 
 missing=()
 if command -v dpkg-query >/dev/null; then

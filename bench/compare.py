@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Build the bench preset, run klarvex_bench and compare klarvex with OpenSSL.
+"""Build the bench preset, run klarvex_bench and compare klarvex with OpenSSL and libsecp256k1.
 
     python3 bench/compare.py                  # build, run 5 repetitions, print the table
     python3 bench/compare.py --no-build -r 10
@@ -7,8 +7,9 @@
 
 Each case runs --repetitions times in one process, in random interleaved
 order; the table gives the median of the repetitions (real time per call) of
-BM_klarvex_X beside BM_openssl_X, their ratio (above 1 where klarvex is
-slower) and the spread of the repetitions. The raw JSON is kept
+BM_klarvex_X beside BM_openssl_X and, for sign and verify where the benchmark
+was built with libsecp256k1, BM_secp256k1_X, the ratios (above 1 where
+klarvex is slower) and the spread of the repetitions. The raw JSON is kept
 (build/bench/klarvex_bench.json by default).
 """
 
@@ -43,6 +44,7 @@ OTHER = [
 ]
 SOLO = {
     "klarvex/sign_var": "ECDSA sign, variable-time operations",
+    "klarvex/verify_var": "ECDSA verify, ecc_win_mul_base + ecc_win_mul",
     "klarvex/mul_base_var": "k*G, ecc_win_mul_base (variable time)",
     "klarvex/modmul_n_ct": "mul mod n, sc_mul (constant time)",
     "klarvex/modinv_p_ct": "inverse mod p, fe_inv_ct (Fermat)",
@@ -102,7 +104,8 @@ def table(report, path):
     ctx = report.get("context", {})
     reps = max((b.get("repetitions", 1) for b in report["benchmarks"]), default=1)
     print()
-    print(f"klarvex vs {ctx.get('openssl', 'OpenSSL')}, secp128r2; median of {reps} repetitions")
+    peers = ctx.get("openssl", "OpenSSL") + (" and libsecp256k1" if "secp256k1" in ctx else "")
+    print(f"klarvex vs {peers}, secp128r2; median of {reps} repetitions")
     if path.is_relative_to(ROOT):
         path = path.relative_to(ROOT)
     print(f"({path}; {ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz)")
@@ -114,8 +117,10 @@ def table(report, path):
         print("note: CPU frequency scaling is enabled; timings may be noisy")
 
     width = max(len(label) for label in [row[1] for row in MAIN + OTHER] + list(SOLO.values()))
+    secp = any(name.startswith("BM_secp256k1_") for name in t)
     head = (f"{'operation':<{width}}  {'klarvex':>10}  {'OpenSSL':>10}  {'klarvex/OpenSSL':>15}"
-            f"  {'spread':>9}")
+            + (f"  {'secp256k1':>10}  {'klarvex/secp256k1':>17}" if secp else "")
+            + f"  {'spread':>9}")
     print()
     print(head)
     print("-" * len(head))
@@ -127,14 +132,18 @@ def table(report, path):
         c = [cv[n] for n in names if n in cv]
         return f"{100 * max(c):.0f}%" if c else ""
 
+    def ratio(k, o):
+        return f"{t[k] / t[o]:.2f}" if t.get(k) and t.get(o) else "-"
+
     def pairs(rows):
         lines = []
         for case, label, *peer in rows:
             k, o = "BM_klarvex_" + case, "BM_openssl_" + (peer[0] if peer else case)
+            s = "BM_secp256k1_" + case
             if k in t or o in t:
-                ratio = f"{t[k] / t[o]:.2f}" if t.get(k) and t.get(o) else "-"
-                lines.append(f"{label:<{width}}  {cell(k):>10}  {cell(o):>10}  {ratio:>15}"
-                             f"  {spread(k, o):>9}")
+                third = f"  {cell(s):>10}  {ratio(k, s):>17}" if secp else ""
+                lines.append(f"{label:<{width}}  {cell(k):>10}  {cell(o):>10}  {ratio(k, o):>15}"
+                             f"{third}  {spread(k, o, s):>9}")
         return lines
 
     solo = []
@@ -143,7 +152,8 @@ def table(report, path):
         name = f"BM_{side}_{case}"
         if name in t:
             k, o = (cell(name), "") if side == "klarvex" else ("", cell(name))
-            solo.append(f"{label:<{width}}  {k:>10}  {o:>10}  {'':>15}  {spread(name):>9}")
+            third = f"  {'':>10}  {'':>17}" if secp else ""
+            solo.append(f"{label:<{width}}  {k:>10}  {o:>10}  {'':>15}{third}  {spread(name):>9}")
     blocks = [b for b in (pairs(MAIN), pairs(OTHER), solo) if b]
     print("\n\n".join("\n".join(b) for b in blocks))
     if cv and max(cv.values()) > 0.05:

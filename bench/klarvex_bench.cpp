@@ -22,8 +22,14 @@
 //   ecc_add_proj with Z2 = 1 and BM_klarvex_add_affine times ecc_add.
 // - BM_klarvex_mul_base times the constant-time k*G of signing, as OpenSSL's
 //   EC_POINT_mul of G is; the cases named _var time the variable-time
-//   operations beside their constant-time peers, and BM_klarvex_sign_var
-//   signing as it was before it ran in constant time.
+//   operations beside their constant-time peers, BM_klarvex_sign_var signing
+//   and BM_klarvex_verify_var verification on the public operations
+//   (ecc_win_mul_base, ecc_win_mul, ecc_add) that they ran on before.
+//
+// libsecp256k1, where it is installed, is a second peer for sign and verify
+// (BM_secp256k1_X), through its public API on its own curve, secp256k1, with
+// a 256-bit order: a constant-time signer with precomputed tables. Like
+// OpenSSL's, its calls take a 32-byte digest and do not hash.
 
 #define OPENSSL_SUPPRESS_DEPRECATED  // EC_KEY, ECDSA_do_* and SHA1 are deprecated in 3.0
 
@@ -34,6 +40,10 @@
 #include <openssl/ecdsa.h>
 #include <openssl/obj_mac.h>
 #include <openssl/sha.h>
+
+#if KLARVEX_HAVE_SECP256K1
+#include <secp256k1.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -97,6 +107,18 @@ struct Peer {
     BIGNUM *x, *y, *out;
     EC_POINT* R;
 };
+
+#if KLARVEX_HAVE_SECP256K1
+// The inputs of libsecp256k1: a key, kPool digests and their signatures.
+struct Secp {
+    secp256k1_context* ctx;
+    unsigned char key[32];
+    secp256k1_pubkey pub;
+    unsigned char dgst[kPool][32];
+    secp256k1_ecdsa_signature sig[kPool];
+};
+Secp secp;
+#endif
 
 Inputs in;
 Peer ssl;
@@ -372,6 +394,32 @@ void prepare_library() {
     BN_free(e);
     BN_free(want);
 }
+
+#if KLARVEX_HAVE_SECP256K1
+// A random key and digests from the seeded generator, a context randomized
+// once as its documentation recommends, and signatures that must verify.
+void prepare_secp256k1() {
+    secp.ctx = secp256k1_context_create(SECP256K1_CONTEXT_NONE);
+    unsigned char seed[32];
+    for (auto& b : seed)
+        b = static_cast<unsigned char>(rng());
+    if (!secp256k1_context_randomize(secp.ctx, seed)) fail("secp256k1 randomize");
+    do {
+        for (auto& b : secp.key)
+            b = static_cast<unsigned char>(rng());
+    } while (!secp256k1_ec_seckey_verify(secp.ctx, secp.key));
+    if (!secp256k1_ec_pubkey_create(secp.ctx, &secp.pub, secp.key)) fail("secp256k1 key");
+    for (std::size_t i = 0; i < kPool; ++i) {
+        for (auto& b : secp.dgst[i])
+            b = static_cast<unsigned char>(rng());
+        if (!secp256k1_ecdsa_sign(secp.ctx, &secp.sig[i], secp.dgst[i], secp.key, nullptr,
+                                  nullptr) ||
+            !secp256k1_ecdsa_verify(secp.ctx, &secp.sig[i], secp.dgst[i], &secp.pub)) {
+            fail("secp256k1 sign and verify");
+        }
+    }
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Field and scalar arithmetic.
@@ -649,12 +697,40 @@ void BM_klarvex_verify(benchmark::State& st) {
     });
 }
 
+void BM_klarvex_verify_var(benchmark::State& st) {
+    if (!in.sigs_valid) st.SkipWithError("the library rejects its own signatures");
+    Point table[klarvex::WINDOW_TABLE_SIZE];
+    klarvex::ecc_win_precompute(&in.q, table);
+    over_pool(st, [&](std::size_t i) {
+        int v = klarvex::test::verify_variable_time(table, in.msg[i], kMsgLen, in.r[i], in.s[i]);
+        benchmark::DoNotOptimize(v);
+    });
+}
+
 void BM_openssl_verify(benchmark::State& st) {
     over_pool(st, [&](std::size_t i) {
         int v = ECDSA_do_verify(ssl.dgst[i], SHA_DIGEST_LENGTH, ssl.sig[i], ssl.key);
         benchmark::DoNotOptimize(v);
     });
 }
+
+#if KLARVEX_HAVE_SECP256K1
+void BM_secp256k1_sign(benchmark::State& st) {
+    secp256k1_ecdsa_signature sig;
+    over_pool(st, [&](std::size_t i) {
+        int ok = secp256k1_ecdsa_sign(secp.ctx, &sig, secp.dgst[i], secp.key, nullptr, nullptr);
+        benchmark::DoNotOptimize(ok);
+        sink(&sig);
+    });
+}
+
+void BM_secp256k1_verify(benchmark::State& st) {
+    over_pool(st, [&](std::size_t i) {
+        int v = secp256k1_ecdsa_verify(secp.ctx, &secp.sig[i], secp.dgst[i], &secp.pub);
+        benchmark::DoNotOptimize(v);
+    });
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // SHA-1.
@@ -724,7 +800,12 @@ BENCHMARK(BM_openssl_sign)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sign_64k)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_sign_64k)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_verify)->Unit(kMicrosecond);
+BENCHMARK(BM_klarvex_verify_var)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_verify)->Unit(kMicrosecond);
+#if KLARVEX_HAVE_SECP256K1
+BENCHMARK(BM_secp256k1_sign)->Unit(kMicrosecond);
+BENCHMARK(BM_secp256k1_verify)->Unit(kMicrosecond);
+#endif
 BENCHMARK(BM_klarvex_sha1)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
 BENCHMARK(BM_openssl_sha1)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
 BENCHMARK(BM_klarvex_sha1_portable)->Arg(64)->Arg(kSha1Max)->Unit(kNanosecond);
@@ -736,6 +817,10 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     prepare_inputs();
     prepare_library();
+#if KLARVEX_HAVE_SECP256K1
+    prepare_secp256k1();
+    benchmark::AddCustomContext("secp256k1", "libsecp256k1");
+#endif
     char seed[32];
     std::snprintf(seed, sizeof seed, "0x%016llx", static_cast<unsigned long long>(kSeed));
     benchmark::AddCustomContext("klarvex_seed", seed);

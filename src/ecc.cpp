@@ -15,7 +15,9 @@
 
 #include "ct.h"
 #include "ecc_base_table.h"
+#include "ecc_comb_table.h"
 #include "ecc_ct.h"
+#include "ecc_joint.h"
 #include "field.h"
 #include "secp128r2_data.h"
 #include "words.h"
@@ -495,23 +497,6 @@ void ct_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32
     NN_Assign(Z3, Zs, NUM_DIGITS);
 }
 
-// The entries as 64-bit words, ORed into R under the mask of the one that
-// matches.
-void ct_lookup(Point* R, const Point* table, int count, std::uint32_t index) {
-    constexpr std::size_t kWords = sizeof(Point) / 8;
-    static_assert(sizeof(Point) == 8 * kWords);
-    std::uint64_t acc[kWords] = {}, entry[kWords];
-
-    assert(disjoint(R, sizeof(Point), table, sizeof(Point) * static_cast<std::size_t>(count)));
-    for (int j = 0; j < count; ++j) {
-        const std::uint64_t hit = ct_zero_mask(index ^ static_cast<std::uint32_t>(j + 1));
-        std::memcpy(entry, &table[j], sizeof entry);
-        for (std::size_t i = 0; i < kWords; ++i)
-            acc[i] |= entry[i] & hit;
-    }
-    std::memcpy(R, acc, sizeof acc);
-}
-
 // One inversion by Fermat, 1S + 3M, and zero written as 0.
 void ct_to_affine(Point* P, std::uint32_t* Z) {
     static constexpr std::uint32_t kZero[NUM_DIGITS] = {};
@@ -525,43 +510,206 @@ void ct_to_affine(Point* P, std::uint32_t* Z) {
     fe_cmov(P->y, kZero, fe_zero_mask(P->y));
 }
 
+namespace {
+
+using words::u128;
+using words::u64;
+
+constexpr u128 kN = words::value128(kCurve.order);
+
+// An entry of the comb as a point: x, then y, from its four words.
+void comb_point(Point* R, const std::uint64_t* e) {
+    words::st128(R->x, static_cast<u128>(e[1]) << 64 | e[0], 0);
+    words::st128(R->y, static_cast<u128>(e[3]) << 64 | e[2], 0);
+}
+
+// The digit of comb row i for an odd s_i = (k' >> COMB_WIDTH*i) | 1: odd, in
+// (-2^COMB_WIDTH, 2^COMB_WIDTH). Below the top row it is s_i mod
+// 2^(COMB_WIDTH+1) less 2^COMB_WIDTH; the top row takes the rest of s_i,
+// which is below 2^COMB_WIDTH for k' < 2^127.
+std::int64_t comb_digit(u128 s, int row) {
+    constexpr u64 kHalf = u64{1} << COMB_WIDTH;
+    if (row == COMB_ROWS - 1) return static_cast<std::int64_t>(s);
+    return static_cast<std::int64_t>((static_cast<u64>(s) & (2 * kHalf - 1)) - kHalf);
+}
+
+// The odd scalar that the comb adds up for a scalar below n: k itself when
+// odd, else k + n; below 2n < 2^127, and k'*G = k*G. (k + n for even k is
+// odd: n is.) The choice by mask, for secret k.
+u128 comb_scalar(const std::uint32_t* k) {
+    const u128 s = words::ld128(k);
+    return s + (kN & ct_mask128(ct_mask((static_cast<u64>(s) & 1) ^ 1)));
+}
+
+// R = d * 2^(COMB_WIDTH*row) * G for an odd digit d of comb_digit, from comb
+// row `row`, in constant time: every entry of the row is read and the one at
+// (|d| - 1)/2 kept by a mask; its y is negated by a mask for d < 0.
+void comb_lookup_ct(Point* R, int row, std::int64_t d) {
+    static constexpr std::uint32_t kZero[NUM_DIGITS] = {};
+    const u64 neg = ct_mask(static_cast<u64>(d) >> 63);
+    const u64 index = ((static_cast<u64>(d) ^ neg) - neg) >> 1;
+    u64 acc[4] = {};
+    for (int j = 0; j < COMB_ENTRIES; ++j) {
+        const u64 hit = ct_zero_mask(index ^ static_cast<u64>(j));
+        for (int w = 0; w < 4; ++w)
+            acc[w] |= kCombTable[row][j][w] & hit;
+    }
+    comb_point(R, acc);
+    std::uint32_t y[NUM_DIGITS];
+    fe_sub(y, kZero, R->y);  // -y
+    fe_cmov(R->y, y, neg);
+}
+
+// The first row whose addition may meet its own operand or its negative
+// (see ct_mul_base): below it 2^(COMB_WIDTH*(i+1)) <= 2^125 < n.
+constexpr int kCombComplete = 125 / COMB_WIDTH;
+static_assert(kN >> 125 == 1 && kCombComplete >= 1 && kCombComplete < COMB_ROWS);
+static_assert(COMB_WIDTH * COMB_ROWS >= 127 && COMB_WIDTH * (COMB_ROWS - 1) < 127,
+              "the rows cover 127 bits, the top one in part");
+
+}  // namespace
+
 /*
- * k*G by the 2^4-ary method of ecc_win_mul over the table of G, made
- * regular. The scalar is k' = k + n, or k + 2n when k + n < 2^126, chosen by
- * a mask: k'*G = k*G, and k' lies in [2^126, 2^127), so its 32 windows of
- * four bits always begin with one of 4 to 7. That window loads the
- * accumulator (Z = 1); each of the 31 others takes four doublings and one
- * ct_add_mix of the looked-up entry, (0, 0) for a zero window.
+ * k*G as a sum of one entry from each row of the comb of G, with no
+ * doublings: the fixed-base comb of Lim and Lee ("More flexible
+ * exponentiation with precomputation", CRYPTO 1994) taken to one row per
+ * window, over digits that are all odd. The scalar is k' = k or k + n, odd
+ * and below 2^127 (comb_scalar). Its digits d_i (comb_digit) satisfy
+ * k' = sum d_i * 2^(W*i), W = COMB_WIDTH, each odd with |d_i| < 2^W: with
+ * s_0 = k' and s_(i+1) = (s_i >> W) | 1, s_i = d_i + 2^W * s_(i+1), every
+ * s_i odd (the regular recoding of Joye and Tunstall, "Exponent recoding and
+ * regular exponentiation algorithms", AFRICACRYPT 2009). Row 0 loads the
+ * accumulator (Z = 1); each later row costs one lookup and one mixed
+ * addition, and the same rows, lookups and additions run for every k.
  *
- * Which cases of the addition arise: before window i the accumulator is
- * 16*m*G, m = floor(k' / 16^(i+1)) >= 1, and the entry w*G, w <= 15. For
- * i >= 1, 16 <= 16*m < 2^124 < n - 15, so 16*m is neither w nor -w mod n:
- * general sums (or zero windows) only. In the last window 16*m = k' - w is
- * k - w mod n, so the operands are equal when k = 2*w mod n (k = 20 is one:
- * k' = k + 2n ends in the window w = 10) and opposite only for k = 0, whose
- * sum is the point at infinity. ct_add_mix handles every case by masks.
+ * Which cases of the addition arise: before row i >= 1 the accumulator is
+ * S_i*G, S_i = sum_(l<i) d_l * 2^(W*l), odd, |S_i| <= 2^(W*i) - 1; the entry
+ * is d_i * 2^(W*i) * G with 2^(W*i) <= |d_i * 2^(W*i)| < 2^(W*(i+1)). The
+ * operands are equal or opposite when S_i -+ d_i * 2^(W*i) = 0 mod n; that
+ * value is nonzero (the entry's multiplier is the larger) and below
+ * 2^(W*(i+1)) in size, so for 2^(W*(i+1)) <= n it is not a multiple of n,
+ * and S_i, odd and below n in size, is not 0 mod n: a general sum. That
+ * covers every row below kCombComplete; no entry is the point at infinity
+ * (n is a prime above its multiplier). The rows from kCombComplete on use
+ * ct_add_mix, which handles every case by masks: there the accumulator can be the
+ * entry (k = 2^126 - n makes it so in the top row), S_i can be +-n (the
+ * accumulator at infinity), and k = 0 ends at infinity.
  */
 void ct_mul_base(Point* P0, const std::uint32_t* k) {
-    using words::u128;
-    std::uint32_t Z[NUM_DIGITS];
+    std::uint32_t H[NUM_DIGITS], R[NUM_DIGITS], Z[NUM_DIGITS];
     Point T;
 
     assert(disjoint(P0, sizeof(Point), k, sizeof(std::uint32_t) * NUM_DIGITS));
     KLARVEX_ASSERT_SECRET(k[4] == 0 && NN_Cmp(k, kCurve.order, NUM_DIGITS) < 0);
-    constexpr u128 n = words::value128(kCurve.order);
-    static_assert(n >> 125 == 1, "k + n, or k + 2n below 2^126, is in [2^126, 2^127)");
-    u128 s = words::ld128(k) + n;
-    s += n & ct_mask128(ct_mask((static_cast<std::uint64_t>(s >> 126) & 1) ^ 1));
+    const u128 s = comb_scalar(k);
 
-    ct_lookup(P0, kBaseTable, WINDOW_TABLE_SIZE, static_cast<std::uint32_t>(s >> 124));
+    comb_lookup_ct(P0, 0, comb_digit(s, 0));
     NN_AssignDigit(Z, 1, NUM_DIGITS);
-    for (int i = 30; i >= 0; --i) {
-        dbl_passes(P0, Z, 4);
-        ct_lookup(&T, kBaseTable, WINDOW_TABLE_SIZE,
-                  static_cast<std::uint32_t>(s >> (4 * i)) & 0xF);
-        ct_add_mix(P0, Z, P0, Z, &T);
+    for (int i = 1; i < COMB_ROWS; ++i) {
+        comb_lookup_ct(&T, i, comb_digit(s >> (COMB_WIDTH * i) | 1, i));
+        if (i < kCombComplete) {
+            mix_hr(H, R, P0, Z, &T);
+            mix_finish(P0, Z, P0, Z, H, R);
+        } else {
+            ct_add_mix(P0, Z, P0, Z, &T);
+        }
     }
     ct_to_affine(P0, Z);
+}
+
+void joint_precompute(const Point* window, Point shifted[][JOINT_ENTRIES]) {
+    std::uint32_t Z[NUM_DIGITS];
+    Point B = window[0], twice;
+
+    assert(disjoint(window, sizeof(Point) * WINDOW_TABLE_SIZE, shifted,
+                    sizeof(Point) * JOINT_ENTRIES * (JOINT_CHUNKS - 1)));
+    for (int j = 1; j < JOINT_CHUNKS; ++j) {
+        // B = 2^JOINT_SPAN * B, affine; (0, 0) enters as Z = 0
+        NN_AssignDigit(Z, p_iszero(&B) ? 0 : 1, NUM_DIGITS);
+        ecc_m_dbl_projective(&B, Z, JOINT_SPAN);
+        to_affine(&B, Z);
+        Point* row = shifted[j - 1];
+        p_copy(&row[0], &B);
+        ecc_add(&twice, &B, &B);
+        for (int i = 1; i < JOINT_ENTRIES; ++i)
+            ecc_add(&row[i], &row[i - 1], &twice);  // (2i + 1)*B = (2i - 1)*B + 2*B
+    }
+}
+
+namespace {
+
+// The width-5 NAF of u below 2^126: naf[i] odd in [-15, 15] or 0, u =
+// sum naf[i] * 2^i, no two nonzero digits within five places (Guide to ECC,
+// Algorithm 3.35). Its length is at most 127.
+void naf5(std::int8_t naf[JOINT_CHUNKS * JOINT_SPAN], const std::uint32_t* u) {
+    u128 k = words::ld128(u);
+    for (int i = 0; i < JOINT_CHUNKS * JOINT_SPAN; ++i, k >>= 1) {
+        int d = 0;
+        if (k & 1) {
+            d = static_cast<int>(k & 31);
+            if (d > 15) d -= 32;
+            k -= static_cast<u128>(static_cast<std::int64_t>(d));  // modulo 2^128: k - d
+        }
+        naf[i] = static_cast<std::int8_t>(d);
+    }
+    assert(k == 0);
+}
+
+// (P0, Z0) += E for d > 0, -E for d < 0, in variable time.
+void add_signed(Point* P0, std::uint32_t* Z0, const Point* E, bool negative) {
+    static constexpr std::uint32_t kZero[NUM_DIGITS] = {};
+    if (!negative) {
+        c_add_mix(P0, Z0, P0, Z0, E);
+        return;
+    }
+    Point M;
+    NN_Assign(M.x, E->x, NUM_DIGITS);
+    fe_sub(M.y, kZero, E->y);
+    c_add_mix(P0, Z0, P0, Z0, &M);
+}
+
+}  // namespace
+
+void joint_mul(Point* P0, std::uint32_t* Z0, const std::uint32_t* u1, const std::uint32_t* u2,
+               const Point* window, const Point shifted[][JOINT_ENTRIES]) {
+    std::int8_t naf[JOINT_CHUNKS * JOINT_SPAN];
+    Point T;
+
+    assert(u1[4] == 0 && NN_Cmp(u1, kCurve.order, NUM_DIGITS) < 0);
+    assert(u2[4] == 0 && NN_Cmp(u2, kCurve.order, NUM_DIGITS) < 0);
+    naf5(naf, u2);
+    p_clear(P0);
+    NN_AssignZero(Z0, NUM_DIGITS);
+    for (int t = JOINT_SPAN - 1; t >= 0; --t) {
+        ecc_dbl_proj(P0, Z0, P0, Z0);
+        for (int j = 0; j < JOINT_CHUNKS; ++j) {
+            const int d = naf[JOINT_SPAN * j + t];
+            if (d == 0) continue;
+            const int m = d < 0 ? -d : d;
+            add_signed(P0, Z0, j == 0 ? &window[m - 1] : &shifted[j - 1][m / 2], d < 0);
+        }
+    }
+    // u1*G: one entry of each comb row, for u1 or u1 + n (see ct_mul_base)
+    const u128 s = words::ld128(u1) + (words::ld128(u1) & 1 ? 0 : kN);
+    for (int i = 0; i < COMB_ROWS; ++i) {
+        const std::int64_t d = comb_digit(i ? s >> (COMB_WIDTH * i) | 1 : s, i);
+        comb_point(&T, kCombTable[i][(d < 0 ? -d : d) / 2]);
+        add_signed(P0, Z0, &T, d < 0);
+    }
+}
+
+bool joint_x_mod_n_is(const Point* P, const std::uint32_t* Z, const std::uint32_t* r) {
+    std::uint32_t Z2[NUM_DIGITS], c[NUM_DIGITS], t[NUM_DIGITS];
+    assert(r[4] == 0 && !NN_Zero(r, NUM_DIGITS) && NN_Cmp(r, kCurve.order, NUM_DIGITS) < 0);
+    if (fe_is_zero(Z)) return false;
+    fe_sqr(Z2, Z);  // Z2 = Z^2
+    for (u128 v = words::ld128(r);; v += kN) {
+        words::st128(c, v, 0);
+        fe_mul(t, c, Z2);    // t = (r + j*n)*Z^2
+        fe_sub(t, t, P->x);  // t = (r + j*n)*Z^2 - X
+        if (fe_is_zero(t)) return true;
+        if (v >= fe_detail::kP - kN) return false;  // r + (j + 1)*n >= p
+    }
 }
 
 }  // namespace klarvex

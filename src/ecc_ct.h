@@ -29,17 +29,14 @@ namespace klarvex {
 void ct_add_mix(Point* P3, std::uint32_t* Z3, const Point* P1, const std::uint32_t* Z1,
                 const Point* P2);
 
-// R = table[index - 1] for index in [1, count], R = (0, 0) for index 0.
-// Reads every entry and keeps one by a mask. R must not overlap table.
-void ct_lookup(Point* R, const Point* table, int count, std::uint32_t index);
-
 // (X, Y, Z) -> (X/Z^2, Y/Z^3) with fe_inv_ct, using up Z; the point at
 // infinity gives (0, 0). The coordinates come out in [0, p - 1].
 void ct_to_affine(Point* P, std::uint32_t* Z);
 
 // P0 = k*G for k below n (digit 4 zero), affine, coordinates in [0, p - 1]:
 // ecc_win_mul_base's point, a coordinate of p written as 0; (0, 0) for k = 0.
-// The same doublings, additions and table reads for every k. P0 must not
+// A sum of one entry of each row of the comb of G (ecc_comb_table.h), with no
+// doublings: the same additions and table reads for every k. P0 must not
 // overlap k.
 void ct_mul_base(Point* P0, const std::uint32_t* k);
 

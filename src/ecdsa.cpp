@@ -9,6 +9,7 @@
 #include "ct.h"
 #include "ecc.h"
 #include "ecc_ct.h"
+#include "ecc_joint.h"
 #include "scalar.h"
 #include "secp128r2_data.h"
 #include "wipe.h"
@@ -16,9 +17,11 @@
 namespace klarvex {
 namespace {
 
-// The window table of the public key, the module's only state: all zero, so
-// with (0, 0) as entry 0, until ecdsa_init writes it.
+// The module's state, the tables of the public key Q: its window table, and
+// the odd multiples of 2^32*Q, 2^64*Q and 2^96*Q (ecc_joint.h). All zero, so
+// with (0, 0) as entry 0, until ecdsa_init writes them.
 Point qBaseArray[WINDOW_TABLE_SIZE];
+Point qShifted[JOINT_CHUNKS - 1][JOINT_ENTRIES];
 
 // The group order n (constant data), and its byte length (126 bits).
 constexpr const auto& kOrder = kSecp128r2.order;
@@ -87,6 +90,7 @@ void gen_random(std::uint32_t* a, std::uint8_t digits) {
 
 void ecdsa_init(const Point* pb_key) {
     ecc_win_precompute(pb_key, qBaseArray);
+    joint_precompute(qBaseArray, qShifted);
 }
 
 void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1[SHA1_HASH_SIZE],
@@ -111,20 +115,23 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
     NN_Encode(buf + kHAt, kOrderBytes, z, NUM_DIGITS);
     std::memcpy(buf + kExtraAt, extra, SHA1_HASH_SIZE);
 
+    // Each K serves two MACs or more: its padded blocks are hashed once.
+    HmacSha1Key hk;
     std::memset(V, 0x01, sizeof V);
     std::memset(K, 0x00, sizeof K);
+    hmac_sha1_key(&hk, K, SHA1_HASH_SIZE);
     for (std::uint8_t sep = 0; sep < 2; ++sep) {
         // K = HMAC_K(V || sep || x || h || extra); V = HMAC_K(V)
         std::memcpy(buf, V, SHA1_HASH_SIZE);
         buf[SHA1_HASH_SIZE] = sep;
-        hmac_sha1(T, K, SHA1_HASH_SIZE, buf, kSeedLen);
-        std::memcpy(K, T, SHA1_HASH_SIZE);
-        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        hmac_sha1_mac(K, &hk, buf, kSeedLen);
+        hmac_sha1_key(&hk, K, SHA1_HASH_SIZE);
+        hmac_sha1_mac(T, &hk, V, SHA1_HASH_SIZE);
         std::memcpy(V, T, SHA1_HASH_SIZE);
     }
     for (;;) {
         // V = HMAC_K(V); k = bits2int(V), taken when 1 <= k <= n-1
-        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        hmac_sha1_mac(T, &hk, V, SHA1_HASH_SIZE);
         std::memcpy(V, T, SHA1_HASH_SIZE);
         bits2int(k, V);
         // Whether the candidate is taken is public: only the taken one is used.
@@ -134,9 +141,9 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
         // K = HMAC_K(V || 0x00); V = HMAC_K(V)
         std::memcpy(buf, V, SHA1_HASH_SIZE);
         buf[SHA1_HASH_SIZE] = 0;
-        hmac_sha1(T, K, SHA1_HASH_SIZE, buf, SHA1_HASH_SIZE + 1);
-        std::memcpy(K, T, SHA1_HASH_SIZE);
-        hmac_sha1(T, K, SHA1_HASH_SIZE, V, SHA1_HASH_SIZE);
+        hmac_sha1_mac(K, &hk, buf, SHA1_HASH_SIZE + 1);
+        hmac_sha1_key(&hk, K, SHA1_HASH_SIZE);
+        hmac_sha1_mac(T, &hk, V, SHA1_HASH_SIZE);
         std::memcpy(V, T, SHA1_HASH_SIZE);
     }
 
@@ -144,6 +151,7 @@ void ecdsa_nonce(std::uint32_t* k, const std::uint32_t* d, const std::uint8_t h1
     wipe(K, sizeof K);
     wipe(V, sizeof V);
     wipe(T, sizeof T);
+    wipe(&hk, sizeof hk);
 }
 
 /*
@@ -211,24 +219,23 @@ int ecdsa_verify(const std::uint8_t* msg, std::uint16_t len, const std::uint32_t
     }
 
     std::uint8_t digest[SHA1_HASH_SIZE];
-    std::uint32_t w[NUM_DIGITS], e[NUM_DIGITS], u1[NUM_DIGITS], u2[NUM_DIGITS], v[NUM_DIGITS];
-    Point P1, P2, P;
+    std::uint32_t w[NUM_DIGITS], e[NUM_DIGITS], u1[NUM_DIGITS], u2[NUM_DIGITS], Z[NUM_DIGITS];
+    Point P;
 
+    // w = 1/s, u1 = e*w, u2 = r*w mod n: values below n, whichever
+    // arithmetic mod n computes them.
     NN_ModInv(w, s, kOrder, NUM_DIGITS);
     digest_mod_n(e, digest, msg, len);
-    NN_ModMult(u1, e, w, kOrder, NUM_DIGITS);
-    NN_ModMult(u2, r, w, kOrder, NUM_DIGITS);
+    sc_mul(u1, e, w);
+    sc_mul(u2, r, w);
 
     /*
-     * u1 = 0 only for e = 0 (mod n); u1*G then comes back as (0, 0), which
-     * ecc_add takes as the point at infinity in either operand, so P is
-     * u2*Q. A sum at infinity comes back as (0, 0): v = 0 never equals r.
+     * P = u1*G + u2*Q in one pass, and x(P) mod n = r tested without
+     * inverting Z. u1 = 0 only for e = 0 (mod n), and then P = u2*Q. A sum
+     * at infinity (Z = 0) never passes: its x is taken as 0, and r is not 0.
      */
-    ecc_win_mul_base(&P1, u1);
-    ecc_win_mul(&P2, u2, qBaseArray);
-    ecc_add(&P, &P1, &P2);
-    NN_Mod(v, P.x, NUM_DIGITS, kOrder, NUM_DIGITS);
-    return NN_Cmp(v, r, NUM_DIGITS) == 0 ? ECDSA_VALID : ECDSA_INVALID;
+    joint_mul(&P, Z, u1, u2, qBaseArray, qShifted);
+    return joint_x_mod_n_is(&P, Z, r) ? ECDSA_VALID : ECDSA_INVALID;
 }
 
 }  // namespace klarvex

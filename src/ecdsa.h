@@ -5,8 +5,11 @@
 // HMAC-DRBG of RFC 6979 (HMAC-SHA1), keyed by the private key and the digest,
 // with ten fresh values of the C library's rand() as additional data.
 //
-// State: the module keeps one thing, the window table of the public key that
-// ecdsa_init builds and ecdsa_verify reads. Because of it the library is not
+// State: the module keeps the tables of the public key Q that ecdsa_init
+// builds and ecdsa_verify reads: the window table of Q (qBaseArray, 15
+// points) and the odd multiples 1, 3, ..., 15 of 2^32*Q, 2^64*Q and 2^96*Q
+// (qShifted, 24 points), the width-5 NAF tables of the one-pass u1*G + u2*Q
+// with qBaseArray's odd entries. Because of them the library is not
 // thread-safe: ecdsa_init must not run while another thread verifies.
 // Signing reads no module state (n and the table of G are constant data), so
 // it works before ecc_init and ecdsa_init as well as after them. Nothing is
@@ -15,7 +18,9 @@
 // Signing runs in constant time: no branch and no memory address depends on
 // the private key, the nonce or anything computed from them; what it reveals
 // is the signature and whether an attempt or a nonce candidate was taken.
-// Verification handles public values only and runs in variable time.
+// Verification handles public values only and runs in variable time; for a
+// key on the curve its results are those of u1*G and u2*Q computed apart
+// (ecc_win_mul_base, ecc_win_mul) and added (ecc_add).
 
 #ifndef KLARVEX_ECDSA_H
 #define KLARVEX_ECDSA_H
@@ -41,8 +46,8 @@ inline constexpr int ECDSA_S_ZERO = 6;       // s = 0
 // Does not seed the generator.
 void gen_random(std::uint32_t* a, std::uint8_t digits);
 
-// Builds the window table of the public key *pb_key for ecdsa_verify; a
-// further call replaces it. *pb_key is taken as given (not checked to lie on
+// Builds the tables of the public key *pb_key for ecdsa_verify; a
+// further call replaces them. *pb_key is taken as given (not checked to lie on
 // the curve); it must be a finite point of the curve for verification to mean
 // anything, and (0, 0) leaves the module without a key.
 void ecdsa_init(const Point* pb_key);

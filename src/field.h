@@ -114,20 +114,11 @@ KLARVEX_FE_INLINE u128 reduce(u64 c0, u64 c1, u64 c2, u64 c3) {
     return static_cast<u128>(w1) << 64 | w0;
 }
 
-}  // namespace fe_detail
-
-/*
- * r = a*b mod p, as NN_ModMultOpt. The fold loop of NN_ModMultOpt leaves 0
- * for a zero product c and otherwise the value in [1, p] congruent to c
- * (each pass of a c >= 2^128 leaves at least omega, so a nonzero multiple of
- * p comes out as p); that value is fully determined by c, and fe_mul
- * computes it directly with reduce().
- */
-KLARVEX_FE_INLINE void fe_mul(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
-    using namespace fe_detail;
-    KLARVEX_ASSERT_SECRET(is_field_element(a) && is_field_element(b));
-    const u64 a0 = words::ld64(a), a1 = words::ld64(a + 2);
-    const u64 b0 = words::ld64(b), b1 = words::ld64(b + 2);
+// a*b and a^2 mod p on 128-bit values in [0, p], by reduce(): what fe_mul
+// and fe_sqr compute, for chains of products that stay in registers.
+KLARVEX_FE_INLINE u128 mul(u128 a, u128 b) {
+    const auto a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
+    const auto b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
     const u128 t00 = static_cast<u128>(a0) * b0;
     const u128 t01 = static_cast<u128>(a0) * b1;
     const u128 t10 = static_cast<u128>(a1) * b0;
@@ -140,14 +131,11 @@ KLARVEX_FE_INLINE void fe_mul(std::uint32_t* r, const std::uint32_t* a, const st
     cf = adc(0, c1, static_cast<u64>(t10), &c1);
     cf = adc(cf, c2, static_cast<u64>(t10 >> 64), &c2);
     c3 += cf;
-    words::st128(r, reduce(static_cast<u64>(t00), c1, c2, c3), 0);
+    return reduce(static_cast<u64>(t00), c1, c2, c3);
 }
 
-// r = a^2 mod p, as NN_ModSqrOpt (and fe_mul(r, a, a)).
-KLARVEX_FE_INLINE void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
-    using namespace fe_detail;
-    KLARVEX_ASSERT_SECRET(is_field_element(a));
-    const u64 a0 = words::ld64(a), a1 = words::ld64(a + 2);
+KLARVEX_FE_INLINE u128 sqr(u128 a) {
+    const auto a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
     const u128 t00 = static_cast<u128>(a0) * a0;
     const u128 t01 = static_cast<u128>(a0) * a1;
     const u128 t11 = static_cast<u128>(a1) * a1;
@@ -159,7 +147,27 @@ KLARVEX_FE_INLINE void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
     unsigned char cf = adc(0, static_cast<u64>(t00 >> 64), d0, &c1);
     cf = adc(cf, static_cast<u64>(t11), d1, &c2);
     const u64 c3 = static_cast<u64>(t11 >> 64) + d2 + cf;
-    words::st128(r, reduce(static_cast<u64>(t00), c1, c2, c3), 0);
+    return reduce(static_cast<u64>(t00), c1, c2, c3);
+}
+
+}  // namespace fe_detail
+
+/*
+ * r = a*b mod p, as NN_ModMultOpt. The fold loop of NN_ModMultOpt leaves 0
+ * for a zero product c and otherwise the value in [1, p] congruent to c
+ * (each pass of a c >= 2^128 leaves at least omega, so a nonzero multiple of
+ * p comes out as p); that value is fully determined by c, and fe_mul
+ * computes it directly with reduce().
+ */
+KLARVEX_FE_INLINE void fe_mul(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
+    KLARVEX_ASSERT_SECRET(fe_detail::is_field_element(a) && fe_detail::is_field_element(b));
+    words::st128(r, fe_detail::mul(words::ld128(a), words::ld128(b)), 0);
+}
+
+// r = a^2 mod p, as NN_ModSqrOpt (and fe_mul(r, a, a)).
+KLARVEX_FE_INLINE void fe_sqr(std::uint32_t* r, const std::uint32_t* a) {
+    KLARVEX_ASSERT_SECRET(fe_detail::is_field_element(a));
+    words::st128(r, fe_detail::sqr(words::ld128(a)), 0);
 }
 
 // r = a + b mod p, as NN_ModAdd: t = a + b, less p when t >= p.
@@ -237,8 +245,8 @@ inline void fe_cmov(std::uint32_t* r, const std::uint32_t* a, std::uint64_t mask
 void fe_inv(std::uint32_t* r, const std::uint32_t* a);
 
 // r = a^(p-2) mod p: 1/a in [1, p - 1], the value fe_inv gives, for a
-// nonzero a; a zero a (0 or p) comes back as it was. Fermat's little theorem with a fixed
-// chain of 192 squarings and 11 multiplications.
+// nonzero a; a zero a (0 or p) comes back as it was. Fermat's little theorem
+// with a fixed chain of 127 squarings and 11 multiplications.
 void fe_inv_ct(std::uint32_t* r, const std::uint32_t* a);
 
 }  // namespace klarvex

@@ -50,13 +50,12 @@ u128 sub_n_if_above(u128 u) {
 }
 
 /*
- * t*R^-1 mod n for t = t3*2^192 + t2*2^128 + t1*2^64 + t0 below n*R
- * (Montgomery reduction, word by word): adding m*n with m = t0*(-1/n) mod
- * 2^64 clears the low word, and again for the next one; the sum below
- * (n*R + R*n), divided by R, is below 2n, and one subtraction of n by mask
- * ends it.
+ * t*R^-1 mod n, plus 0 or n, for t = t3*2^192 + t2*2^128 + t1*2^64 + t0 below
+ * n*R (Montgomery reduction, word by word): adding m*n with m = t0*(-1/n)
+ * mod 2^64 clears the low word, and again for the next one; the sum, below
+ * n*R + R*n, divided by R, is below 2n.
  */
-u128 redc(u64 t0, u64 t1, u64 t2, u64 t3) {
+[[gnu::always_inline]] inline u128 redc_2n(u64 t0, u64 t1, u64 t2, u64 t3) {
     const auto n0 = static_cast<u64>(kN), n1 = static_cast<u64>(kN >> 64);
     u64 m = t0 * kNegInvN;
     u128 c = (static_cast<u128>(m) * n0 + t0) >> 64;  // the low word is 0
@@ -70,21 +69,35 @@ u128 redc(u64 t0, u64 t1, u64 t2, u64 t3) {
     c += static_cast<u128>(m) * n1 + t2;
     t2 = static_cast<u64>(c);
     t3 += static_cast<u64>(c >> 64);
-    return sub_n_if_above(static_cast<u128>(t3) << 64 | t2);
+    return static_cast<u128>(t3) << 64 | t2;
 }
 
-// a*b*R^-1 mod n for a, b below n: the product (below n^2 < n*R) and redc.
-u128 mont_mul(u128 a, u128 b) {
+// t*R^-1 mod n for t below n*R: redc_2n and one subtraction of n by mask.
+u128 redc(u64 t0, u64 t1, u64 t2, u64 t3) {
+    return sub_n_if_above(redc_2n(t0, t1, t2, t3));
+}
+
+/*
+ * a*b*R^-1 mod n, plus 0 or n, for a and b below 2n: their product is below
+ * 4n^2 < n*R (4n < R = 2^128), so redc_2n applies, and its result is below
+ * 2n again. Chains of products stay below 2n without a subtraction a step.
+ */
+[[gnu::always_inline]] inline u128 mont_mul_2n(u128 a, u128 b) {
     const auto a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
     const auto b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
     const u128 t00 = static_cast<u128>(a0) * b0, t11 = static_cast<u128>(a1) * b1;
-    // a0*b1 + a1*b0 < 2^191: no carry out of 128 bits beyond the top word
+    // a0*b1 + a1*b0 < 2^128 for a1, b1 < 2^63
     const u128 mid = static_cast<u128>(a0) * b1;
     const u128 mid2 = static_cast<u128>(a1) * b0;
     const u128 lo = (t00 >> 64) + static_cast<u64>(mid) + static_cast<u64>(mid2);
     const u128 hi = t11 + (mid >> 64) + (mid2 >> 64) + (lo >> 64);
-    return redc(static_cast<u64>(t00), static_cast<u64>(lo), static_cast<u64>(hi),
-                static_cast<u64>(hi >> 64));
+    return redc_2n(static_cast<u64>(t00), static_cast<u64>(lo), static_cast<u64>(hi),
+                   static_cast<u64>(hi >> 64));
+}
+
+// a*b*R^-1 mod n for a, b below n.
+u128 mont_mul(u128 a, u128 b) {
+    return sub_n_if_above(mont_mul_2n(a, b));
 }
 
 u128 load(const std::uint32_t* a) {
@@ -118,19 +131,20 @@ void sc_mul(std::uint32_t* r, const std::uint32_t* a, const std::uint32_t* b) {
  * is the constant n - 2, so the windows, and with them the branches and the
  * table entries read, are the same for every a: 126 squarings (the first
  * four of 1) and 27 multiplications, after the table's 1 squaring and 7
- * multiplications.
+ * multiplications. The values stay below 2n (mont_mul_2n) until the last
+ * reduction.
  */
 void sc_inv(std::uint32_t* r, const std::uint32_t* a) {
     u128 odd[8];
-    odd[0] = mont_mul(load(a), kR2);
-    const u128 sq = mont_mul(odd[0], odd[0]);
+    odd[0] = mont_mul_2n(load(a), kR2);
+    const u128 sq = mont_mul_2n(odd[0], odd[0]);
     for (int i = 1; i < 8; ++i)
-        odd[i] = mont_mul(odd[i - 1], sq);
+        odd[i] = mont_mul_2n(odd[i - 1], sq);
 
     u128 y = kR1;
     for (int i = 125; i >= 0;) {
         if (!(kNMinus2 >> i & 1)) {
-            y = mont_mul(y, y);
+            y = mont_mul_2n(y, y);
             --i;
             continue;
         }
@@ -138,8 +152,9 @@ void sc_inv(std::uint32_t* r, const std::uint32_t* a) {
         while (!(kNMinus2 >> j & 1))
             ++j;
         for (int b = i; b >= j; --b)
-            y = mont_mul(y, y);
-        y = mont_mul(y, odd[static_cast<int>(kNMinus2 >> j & ((u128{1} << (i - j + 1)) - 1)) / 2]);
+            y = mont_mul_2n(y, y);
+        y = mont_mul_2n(y,
+                        odd[static_cast<int>(kNMinus2 >> j & ((u128{1} << (i - j + 1)) - 1)) / 2]);
         i = j - 1;
     }
     words::st128(r, redc(static_cast<u64>(y), static_cast<u64>(y >> 64), 0, 0), 0);

@@ -258,33 +258,46 @@ int sha1_digest(Sha1Context* context, std::uint8_t digest[SHA1_HASH_SIZE]) {
 
 // HMAC(K, m) = H((K0 ^ opad) || H((K0 ^ ipad) || m)), K0 the key padded (or
 // first hashed, if longer than a block) to one block.
-void hmac_sha1(std::uint8_t mac[SHA1_HASH_SIZE], const std::uint8_t* key, std::uint32_t key_len,
-               const std::uint8_t* message, std::uint32_t length) {
-    assert(mac && (key || key_len == 0) && (message || length == 0));
-    Sha1Context ctx;
+void hmac_sha1_key(HmacSha1Key* hkey, const std::uint8_t* key, std::uint32_t key_len) {
+    assert(hkey && (key || key_len == 0));
     std::uint8_t k0[SHA1_BLOCK_SIZE] = {};
     if (key_len > SHA1_BLOCK_SIZE) {
-        sha1_reset(&ctx);
-        tamble_sha1_update(&ctx, key, key_len);
-        sha1_digest(&ctx, k0);
+        sha1_reset(&hkey->inner);
+        tamble_sha1_update(&hkey->inner, key, key_len);
+        sha1_digest(&hkey->inner, k0);
     } else if (key_len) {
         std::memcpy(k0, key, key_len);
     }
 
-    std::uint8_t pad[SHA1_BLOCK_SIZE], inner[SHA1_HASH_SIZE];
+    std::uint8_t pad[SHA1_BLOCK_SIZE];
     for (int i = 0; i < SHA1_BLOCK_SIZE; ++i)
         pad[i] = k0[i] ^ 0x36;
-    sha1_reset(&ctx);
-    tamble_sha1_update(&ctx, pad, SHA1_BLOCK_SIZE);
-    tamble_sha1_update(&ctx, message, length);
-    sha1_digest(&ctx, inner);
-
+    sha1_reset(&hkey->inner);
+    tamble_sha1_update(&hkey->inner, pad, SHA1_BLOCK_SIZE);
     for (int i = 0; i < SHA1_BLOCK_SIZE; ++i)
         pad[i] = k0[i] ^ 0x5c;
-    sha1_reset(&ctx);
-    tamble_sha1_update(&ctx, pad, SHA1_BLOCK_SIZE);
+    sha1_reset(&hkey->outer);
+    tamble_sha1_update(&hkey->outer, pad, SHA1_BLOCK_SIZE);
+}
+
+void hmac_sha1_mac(std::uint8_t mac[SHA1_HASH_SIZE], const HmacSha1Key* hkey,
+                   const std::uint8_t* message, std::uint32_t length) {
+    assert(mac && hkey && (message || length == 0));
+    std::uint8_t inner[SHA1_HASH_SIZE];
+    Sha1Context ctx = hkey->inner;
+    tamble_sha1_update(&ctx, message, length);
+    sha1_digest(&ctx, inner);
+    ctx = hkey->outer;
     tamble_sha1_update(&ctx, inner, SHA1_HASH_SIZE);
     sha1_digest(&ctx, mac);
+}
+
+void hmac_sha1(std::uint8_t mac[SHA1_HASH_SIZE], const std::uint8_t* key, std::uint32_t key_len,
+               const std::uint8_t* message, std::uint32_t length) {
+    assert(mac && (key || key_len == 0) && (message || length == 0));
+    HmacSha1Key hkey;
+    hmac_sha1_key(&hkey, key, key_len);
+    hmac_sha1_mac(mac, &hkey, message, length);
 }
 
 }  // namespace klarvex

@@ -52,6 +52,23 @@ int sha1_digest(Sha1Context* context, std::uint8_t digest[SHA1_HASH_SIZE]);
 void hmac_sha1(std::uint8_t mac[SHA1_HASH_SIZE], const std::uint8_t* key, std::uint32_t key_len,
                const std::uint8_t* message, std::uint32_t length);
 
+// An HMAC-SHA1 key made ready for any number of MACs: the SHA-1 states after
+// the key block XOR ipad and after the key block XOR opad, which every MAC
+// with the key starts from. It holds what the key holds: wipe it after use.
+struct HmacSha1Key {
+    Sha1Context inner;
+    Sha1Context outer;
+};
+
+// Prepares *hkey from key[0..key_len) (two compressions), as hmac_sha1 does.
+void hmac_sha1_key(HmacSha1Key* hkey, const std::uint8_t* key, std::uint32_t key_len);
+
+// mac = HMAC-SHA1(key, message) for the key that *hkey was prepared from: the
+// compressions of the message and of the outer hash only. mac may not overlap
+// *hkey or message.
+void hmac_sha1_mac(std::uint8_t mac[SHA1_HASH_SIZE], const HmacSha1Key* hkey,
+                   const std::uint8_t* message, std::uint32_t length);
+
 }  // namespace klarvex
 
 #endif  // KLARVEX_SHA1_H

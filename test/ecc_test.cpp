@@ -13,9 +13,12 @@
 
 #include "ecc.h"
 #include "ecc_base_table.h"
+#include "ecc_comb_table.h"
 #include "ecc_ct.h"
+#include "ecc_joint.h"
 #include "support/curve.h"
 #include "support/random.h"
+#include "words.h"
 
 namespace klarvex {
 namespace {
@@ -153,6 +156,27 @@ TEST(EccContext, BaseTableIsTheWindowTableOfG) {
     Point table[WINDOW_TABLE_SIZE];
     ecc_win_precompute(G, table);
     EXPECT_EQ(std::memcmp(table, kBaseTable, sizeof table), 0);
+}
+
+// Row i of the comb of G holds (2j + 1) * 2^(COMB_WIDTH*i) * G, coordinates
+// below p: the first entry from ecc_win_mul_base, each next one ecc_add of
+// twice the first.
+TEST(EccContext, CombTableHoldsTheOddMultiples) {
+    for (int i = 0; i < COMB_ROWS; ++i) {
+        Num k{};
+        k[COMB_WIDTH * i / 32] = 1u << (COMB_WIDTH * i % 32);
+        Point want = mul_base(k), twice = add(want, want);
+        for (int j = 0; j < COMB_ENTRIES; ++j) {
+            const std::uint64_t* e = kCombTable[i][j];
+            Point got{};
+            words::st64(got.x, e[0]);
+            words::st64(got.x + 2, e[1]);
+            words::st64(got.y, e[2]);
+            words::st64(got.y + 2, e[3]);
+            EXPECT_TRUE(exact(got, want)) << "row " << i << ", entry " << j;
+            want = add(want, twice);
+        }
+    }
 }
 
 TEST(EccDouble, InfinityAliasingAndRepresentations) {
@@ -419,9 +443,10 @@ TEST(EccScalar, WindowMatchesDoubleAndAdd) {
 }
 
 // ct_add_mix in each of its cases, in place too; and ct_mul_base, whose
-// coordinates are reduced, at k = 0, small k, k = 20 (the one k whose last
-// addition doubles), either side of the switch from k + 2n to k + n at
-// k = 2^126 - n, the top of the range and random k (every window value).
+// coordinates are reduced, at k = 0, small k, k = 2^126 - n and twice it
+// (whose additions in the top rows of the comb double, or start from
+// infinity, for some comb widths), either side of them, the top of the
+// range and random k (every digit of every row).
 TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
     test::Rng rng(37);
     Num n, low;
@@ -450,8 +475,10 @@ TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
         EXPECT_TRUE(same(affine(in_place), affine(want))) << c.what << ", in place";
     }
 
-    std::vector<Num> ks = {num(0),  num(1), num(2),        num(15),     num(16),    num(20),
-                           num(21), low,    minus(low, 1), minus(n, 2), minus(n, 1)};
+    Num low2;
+    NN_Add(low2.data(), low.data(), low.data(), NUM_DIGITS);
+    std::vector<Num> ks = {num(0), num(1), num(2),        num(15),        num(16),     num(20),
+                           low,    low2,   minus(low, 1), minus(low2, 1), minus(n, 2), minus(n, 1)};
     for (int i = 0; i < 50 * kScale; ++i)
         ks.push_back(random_below_n(rng));
     for (const Num& k : ks) {
@@ -463,6 +490,54 @@ TEST(EccConstantTime, SamePointsAsTheVariableTimeOperations) {
         EXPECT_TRUE(exact(got, want)) << k[3] << ":" << k[2] << ":" << k[1] << ":" << k[0];
     }
     std::printf("[ cases    ] %zu constant-time k*G against ecc_win_mul_base\n", ks.size());
+}
+
+// joint_mul against ecc_add of ecc_win_mul_base(u1) and ecc_win_mul(u2)
+// over Q's window table, and joint_x_mod_n_is against x mod n of that point:
+// u1 or u2 zero, u1*G = u2*Q and u1*G = -u2*Q, Q = G, Q of order two, the
+// top of the range, then random u1, u2 and Q.
+TEST(EccJoint, SamePointsAsTheWindowMultiplications) {
+    test::Rng rng(38);
+    Num n;
+    ecc_get_order(n.data());
+    auto mul_n = [&](const Num& a, const Num& b) {
+        Num r;
+        NN_ModMult(r.data(), a.data(), b.data(), n.data(), NUM_DIGITS);
+        return r;
+    };
+    const Num c = random_below_n(rng), u = random_below_n(rng), m1 = {n[0] - 1, n[1], n[2], n[3]};
+    Num minus_cu;
+    NN_ModSub(minus_cu.data(), Num{}.data(), mul_n(c, u).data(), n.data(), NUM_DIGITS);
+    struct Case {
+        Num u1, u2, c;  // Q = c*G; c = 0: the point of order two
+    };
+    std::vector<Case> cases = {{Num{}, u, c},        {u, Num{}, c},    {Num{}, Num{}, c},
+                               {mul_n(c, u), u, c},  {minus_cu, u, c}, {u, u, num(1)},
+                               {m1, num(1), num(1)}, {m1, m1, c},      {u, num(3), Num{}},
+                               {u, num(6), Num{}}};
+    for (int i = 0; i < 20 * kScale; ++i)
+        cases.push_back({random_below_n(rng), random_below_n(rng), random_below_n(rng)});
+    for (const auto& t : cases) {
+        const Point Q = t.c == Num{} ? order_two() : mul_base(t.c);
+        Point window[WINDOW_TABLE_SIZE], shifted[JOINT_CHUNKS - 1][JOINT_ENTRIES], p1, p2, want;
+        ecc_win_precompute(&Q, window);
+        joint_precompute(window, shifted);
+        ecc_win_mul_base(&p1, t.u1.data());
+        ecc_win_mul(&p2, t.u2.data(), window);
+        ecc_add(&want, &p1, &p2);
+        Jac got;
+        joint_mul(&got.P, got.Z.data(), t.u1.data(), t.u2.data(), window, shifted);
+        EXPECT_TRUE(same(affine(got), want)) << t.u1[0] << " " << t.u2[0] << " " << t.c[0];
+
+        Num v;  // x mod n, and v + 1 mod n, as r
+        NN_Mod(v.data(), want.x, NUM_DIGITS, n.data(), NUM_DIGITS);
+        for (const bool match : {true, false}) {
+            if (!match) NN_ModAdd(v.data(), v.data(), kOne.data(), n.data(), NUM_DIGITS);
+            if (v == Num{}) continue;
+            EXPECT_EQ(joint_x_mod_n_is(&got.P, got.Z.data(), v.data()), match && !exact(want, {}));
+        }
+    }
+    std::printf("[ cases    ] %zu joint multiplications against the window method\n", cases.size());
 }
 
 }  // namespace

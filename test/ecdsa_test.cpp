@@ -369,6 +369,62 @@ TEST(EcdsaConstantTime, SameSignaturesAsTheVariableTimeOperations) {
     std::printf("[ cases    ] %d signatures against the variable-time operations\n", kCases);
 }
 
+// ecdsa_verify gives the results of the public operations it replaced
+// (ecc_win_mul_base, ecc_win_mul, ecc_add and NN_Mod): for signatures of
+// random keys and messages, as made and with one bit of the message, r or s
+// changed, for random r and s, and for r and s of 0, n or above.
+TEST(EcdsaJoint, SameResultsAsThePublicOperations) {
+#ifdef NDEBUG
+    constexpr int kCases = 100000;
+#else
+    constexpr int kCases = 2000;  // unoptimised, sanitized
+#endif
+    test::Rng rng(6);
+    Num d, r, s;
+    Point q, table[WINDOW_TABLE_SIZE];
+    std::uint8_t msg[64];
+    int valid = 0;
+    auto any = [&] {  // 0, n, any 128-bit value or a scalar in range
+        const Num picks[] = {
+            Num{}, N, {rng.u32(), rng.u32(), rng.u32(), rng.u32()}, random_scalar(rng)};
+        return picks[rng.below(4)];
+    };
+    for (int i = 0; i < kCases; ++i) {
+        if (i % 256 == 0) {
+            d = random_scalar(rng);
+            q = mul_base(d);
+            ecdsa_init(&q);
+            ecc_win_precompute(&q, table);
+        }
+        const auto len = static_cast<std::uint16_t>(rng.below(sizeof msg) + 1);
+        for (int j = 0; j < len; ++j)
+            msg[j] = static_cast<std::uint8_t>(rng.u32());
+        if (i % 4 < 2) {
+            std::srand(rng.u32());
+            ecdsa_sign(msg, len, r.data(), s.data(), d.data());
+            if (i % 4 == 1) {  // one bit changed
+                const auto bit = static_cast<int>(rng.below(3 * 128));
+                std::uint32_t* w = bit < 128 ? r.data() : bit < 256 ? s.data() : nullptr;
+                if (w) w[bit % 128 / 32] ^= 1u << (bit % 32);
+                if (!w) msg[rng.below(len)] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+            }
+        } else if (i % 4 == 2) {
+            r = random_scalar(rng);
+            s = random_scalar(rng);
+        } else {
+            r = any();
+            s = any();
+        }
+        const int got = ecdsa_verify(msg, len, r.data(), s.data());
+        ASSERT_EQ(got, test::verify_variable_time(table, msg, len, r.data(), s.data()))
+            << "case " << i << ": r = " << hex(r) << ", s = " << hex(s);
+        valid += got == ECDSA_VALID;
+    }
+    EXPECT_GE(valid, kCases / 4);
+    std::printf("[ cases    ] %d verifications against the public operations, %d valid\n", kCases,
+                valid);
+}
+
 // Signing needs no set-up, and verifying without a key rejects: run in a
 // process of its own (the threadsafe death-test style starts the binary
 // afresh), where neither ecc_init nor ecdsa_init has run.

@@ -265,9 +265,16 @@ TEST(HmacSha1Test, Rfc2202) {
     for (const auto& c : cases) {
         std::uint8_t mac[SHA1_HASH_SIZE];
         Bytes data = bytes(c.data);
-        hmac_sha1(mac, c.key.data(), static_cast<std::uint32_t>(c.key.size()), data.data(),
-                  static_cast<std::uint32_t>(data.size()));
+        const auto klen = static_cast<std::uint32_t>(c.key.size());
+        const auto dlen = static_cast<std::uint32_t>(data.size());
+        hmac_sha1(mac, c.key.data(), klen, data.data(), dlen);
         EXPECT_EQ(hex(mac, sizeof mac), c.mac);
+        HmacSha1Key hkey;  // prepared once, used twice
+        hmac_sha1_key(&hkey, c.key.data(), klen);
+        for (int use = 0; use < 2; ++use) {
+            hmac_sha1_mac(mac, &hkey, data.data(), dlen);
+            EXPECT_EQ(hex(mac, sizeof mac), c.mac) << "use " << use;
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 // The nonce that ecdsa_sign's first attempt draws, derived step by step; and
-// signing as it was before it ran in constant time, from the variable-time
-// public operations, for the tests and benchmarks that compare the two.
+// signing and verification from the variable-time public operations, as they
+// ran before their fast paths, for the tests and benchmarks that compare them.
 
 #ifndef KLARVEX_TEST_NONCE_H
 #define KLARVEX_TEST_NONCE_H
@@ -63,6 +63,33 @@ inline void sign_variable_time(const std::uint8_t* msg, std::uint16_t len, std::
         NN_ModMult(s, kinv, t, order, NUM_DIGITS);
         if (!NN_Zero(s, NUM_DIGITS)) return;
     }
+}
+
+// ecdsa_verify by ecc_win_mul_base, ecc_win_mul over table (the window table
+// of the public key) and ecc_add, with NN_ModInv and NN_ModMult: the result
+// codes of ecdsa_verify for a key on the curve.
+inline int verify_variable_time(const Point* table, const std::uint8_t* msg, std::uint16_t len,
+                                const std::uint32_t* r, const std::uint32_t* s) {
+    std::uint32_t order[NUM_DIGITS], w[NUM_DIGITS], e[NUM_DIGITS], u1[NUM_DIGITS];
+    std::uint32_t u2[NUM_DIGITS], v[NUM_DIGITS];
+    std::uint8_t h1[SHA1_HASH_SIZE];
+    Point P1, P2, P;
+    ecc_get_order(order);
+    if (NN_Cmp(r, order, NUM_DIGITS) >= 0) return ECDSA_R_TOO_LARGE;
+    if (NN_Zero(r, NUM_DIGITS)) return ECDSA_R_ZERO;
+    if (NN_Cmp(s, order, NUM_DIGITS) >= 0) return ECDSA_S_TOO_LARGE;
+    if (NN_Zero(s, NUM_DIGITS)) return ECDSA_S_ZERO;
+    NN_ModInv(w, s, order, NUM_DIGITS);
+    sha1(h1, msg, len);
+    NN_Decode(e, NUM_DIGITS, h1, SHA1_HASH_SIZE);
+    NN_Mod(e, e, NUM_DIGITS, order, NUM_DIGITS);
+    NN_ModMult(u1, e, w, order, NUM_DIGITS);
+    NN_ModMult(u2, r, w, order, NUM_DIGITS);
+    ecc_win_mul_base(&P1, u1);
+    ecc_win_mul(&P2, u2, table);
+    ecc_add(&P, &P1, &P2);
+    NN_Mod(v, P.x, NUM_DIGITS, order, NUM_DIGITS);
+    return NN_Cmp(v, r, NUM_DIGITS) == 0 ? ECDSA_VALID : ECDSA_INVALID;
 }
 
 }  // namespace klarvex::test
