@@ -337,21 +337,23 @@ TEST_F(Ecdsa, PartialProductsEqualOrOpposite) {
     }
 }
 
+// Cases of the comparisons of the fast paths with the public operations.
+#ifdef NDEBUG
+constexpr int kFastPathCases = 100000;
+#else
+constexpr int kFastPathCases = 2000;  // unoptimised, sanitized
+#endif
+
 // Signing in constant time gives the r and s of the variable-time operations
 // it replaced, with the same draws: for the keys 1, 2, n - 2, n - 1 and
 // 2^160 - 1 (taken mod n), then random keys (one in eight above 2^128),
 // messages and seeds.
 TEST(EcdsaConstantTime, SameSignaturesAsTheVariableTimeOperations) {
-#ifdef NDEBUG
-    constexpr int kCases = 100000;
-#else
-    constexpr int kCases = 2000;  // unoptimised, sanitized
-#endif
     const Num fixed[] = {test::num(1), test::num(2), sub_n(Num{}, test::num(2)),
                          sub_n(Num{}, test::num(1)), Num{~0u, ~0u, ~0u, ~0u, ~0u}};
     test::Rng rng(4);
     std::uint8_t msg[100];
-    for (int i = 0; i < kCases; ++i) {
+    for (int i = 0; i < kFastPathCases; ++i) {
         Num d = i < 5 ? fixed[i] : random_scalar(rng);
         if (i >= 5 && i % 8 == 0) d[4] = rng.u32();
         const auto len = static_cast<std::uint16_t>(rng.below(sizeof msg + 1));
@@ -366,7 +368,8 @@ TEST(EcdsaConstantTime, SameSignaturesAsTheVariableTimeOperations) {
         ASSERT_EQ(hex(r) + hex(s), hex(want_r) + hex(want_s))
             << "d = " << hex(d) << ", seed " << seed << ", " << len << " bytes";
     }
-    std::printf("[ cases    ] %d signatures against the variable-time operations\n", kCases);
+    std::printf("[ cases    ] %d signatures against the variable-time operations\n",
+                kFastPathCases);
 }
 
 // ecdsa_verify gives the results of the public operations it replaced
@@ -374,11 +377,6 @@ TEST(EcdsaConstantTime, SameSignaturesAsTheVariableTimeOperations) {
 // random keys and messages, as made and with one bit of the message, r or s
 // changed, for random r and s, and for r and s of 0, n or above.
 TEST(EcdsaJoint, SameResultsAsThePublicOperations) {
-#ifdef NDEBUG
-    constexpr int kCases = 100000;
-#else
-    constexpr int kCases = 2000;  // unoptimised, sanitized
-#endif
     test::Rng rng(6);
     Num d, r, s;
     Point q, table[WINDOW_TABLE_SIZE];
@@ -389,7 +387,7 @@ TEST(EcdsaJoint, SameResultsAsThePublicOperations) {
             Num{}, N, {rng.u32(), rng.u32(), rng.u32(), rng.u32()}, random_scalar(rng)};
         return picks[rng.below(4)];
     };
-    for (int i = 0; i < kCases; ++i) {
+    for (int i = 0; i < kFastPathCases; ++i) {
         if (i % 256 == 0) {
             d = random_scalar(rng);
             q = mul_base(d);
@@ -420,9 +418,9 @@ TEST(EcdsaJoint, SameResultsAsThePublicOperations) {
             << "case " << i << ": r = " << hex(r) << ", s = " << hex(s);
         valid += got == ECDSA_VALID;
     }
-    EXPECT_GE(valid, kCases / 4);
-    std::printf("[ cases    ] %d verifications against the public operations, %d valid\n", kCases,
-                valid);
+    EXPECT_GE(valid, kFastPathCases / 4);
+    std::printf("[ cases    ] %d verifications against the public operations, %d valid\n",
+                kFastPathCases, valid);
 }
 
 // Signing needs no set-up, and verifying without a key rejects: run in a
