@@ -16,12 +16,12 @@
 namespace klarvex::cli {
 namespace {
 
-constexpr char HEX[] = "0123456789abcdef";
+constexpr char kHex[] = "0123456789abcdef";
 
 // Longest text fail() formats on the stack: room for any path a file
 // operation accepts (PATH_MAX, 4096) and the text around it. Its reporter
 // writes pieces of twice that, for the "=> " of each line.
-constexpr std::size_t MESSAGE_MAX = 8192;
+constexpr std::size_t kMessageMax = 8192;
 
 #ifndef KLARVEX_VERSION
 #error "KLARVEX_VERSION, the project's version, is defined by the build"
@@ -50,7 +50,7 @@ class Reporter {
         if (len_ == sizeof buf_) flush();
         buf_[len_++] = c;
     }
-    char buf_[2 * MESSAGE_MAX];
+    char buf_[2 * kMessageMax];
     std::size_t len_ = 0;
     bool line_start_ = true;
 };
@@ -102,8 +102,8 @@ bool parse_hex(std::uint8_t* out, std::size_t len, std::string_view text) {
 
 void to_hex(char* hex, const std::uint8_t* bytes, std::size_t len) {
     for (std::size_t i = 0; i < len; ++i) {
-        hex[2 * i] = HEX[bytes[i] >> 4];
-        hex[2 * i + 1] = HEX[bytes[i] & 15];
+        hex[2 * i] = kHex[bytes[i] >> 4];
+        hex[2 * i + 1] = kHex[bytes[i] & 15];
     }
 }
 
@@ -165,7 +165,7 @@ bool print(const char* text, std::size_t len) {
 }
 
 bool print_line(const char* text) {
-    char line[MESSAGE_MAX];
+    char line[kMessageMax];
     const int n = std::snprintf(line, sizeof line, "%s\n", text);
     assert(n > 0 && static_cast<std::size_t>(n) < sizeof line);
     return print(line, static_cast<std::size_t>(n));
@@ -193,13 +193,13 @@ int parse_options(int argc, char* const argv[], unsigned accepted, unsigned* giv
 }
 
 bool print_version(const char* tool) {
-    char line[MESSAGE_MAX];
+    char line[kMessageMax];
     std::snprintf(line, sizeof line, "%s %s", tool, KLARVEX_VERSION);
     return print_line(line);
 }
 
 int fail(int status, const char* format, ...) {
-    char text[MESSAGE_MAX];
+    char text[kMessageMax];
     std::va_list args, again;
     va_start(args, format);
     va_copy(again, args);

@@ -35,20 +35,20 @@ int klarvex_main(int argc, char* argv[]);
 
 namespace {
 
-constexpr int EXIT_SIGNED = 0;
-constexpr int EXIT_USAGE = 1;
-constexpr int EXIT_NO_MEMORY = 2;
-constexpr int EXIT_NO_OUTPUT = 3;
+constexpr int kExitSigned = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitNoMemory = 2;
+constexpr int kExitNoOutput = 3;
 
 // Reasons, which go to standard error and the log as "=> REASON\n".
-constexpr char NO_MEMORY[] = "cannot allocate memory for binary message";
-constexpr char NO_OUTPUT[] = "cannot write signature";
+constexpr char kNoMemory[] = "cannot allocate memory for binary message";
+constexpr char kNoOutput[] = "cannot write signature";
 
 // The fixed text of a log record.
-constexpr char SALT_OPEN[] = "salt: `";
-constexpr char SALT_CLOSE[] = "'\n";
-constexpr char LENGTHS[] = "lengths: ascii hex: %zu bin: %zu\n";
-constexpr char SIGNED[] = "signed salt: ";
+constexpr char kSaltOpen[] = "salt: `";
+constexpr char kSaltClose[] = "'\n";
+constexpr char kLengths[] = "lengths: ascii hex: %zu bin: %zu\n";
+constexpr char kSigned[] = "signed salt: ";
 
 // Length of the line "=> REASON\n" for a reason of reason_size bytes, its
 // terminator included.
@@ -62,20 +62,20 @@ constexpr std::size_t logged_reason(std::size_t reason_size) {
  * two counts of at most the digits of SIZE_MAX in place of its two "%zu";
  * the last line is "signed salt: " and the signature line, or a reason.
  */
-constexpr std::size_t LENGTHS_MAX =
-    sizeof LENGTHS - 1 - 2 * (sizeof "%zu" - 1) + 2 * cli::decimal_digits(SIZE_MAX);
-constexpr std::size_t LAST_LINE_MAX =
-    std::max({sizeof SIGNED - 1 + cli::PAIR_LINE, logged_reason(sizeof NO_MEMORY),
-              logged_reason(sizeof NO_OUTPUT), logged_reason(cli::TOO_LONG.size())});
-constexpr std::size_t LOG_SLACK =
-    1 + sizeof SALT_OPEN - 1 + sizeof SALT_CLOSE - 1 + LENGTHS_MAX + LAST_LINE_MAX;
+constexpr std::size_t kLengthsMax =
+    sizeof kLengths - 1 - 2 * (sizeof "%zu" - 1) + 2 * cli::decimal_digits(SIZE_MAX);
+constexpr std::size_t kLastLineMax =
+    std::max({sizeof kSigned - 1 + cli::PAIR_LINE, logged_reason(sizeof kNoMemory),
+              logged_reason(sizeof kNoOutput), logged_reason(cli::TOO_LONG.size())});
+constexpr std::size_t kLogSlack =
+    1 + sizeof kSaltOpen - 1 + sizeof kSaltClose - 1 + kLengthsMax + kLastLineMax;
 
 // How long a run waits for a log that is not a regular file (a FIFO, a
 // terminal) to take its record, or for the lock of a regular one.
-constexpr int LOG_WAIT_SECONDS = 1;
+constexpr int kLogWaitSeconds = 1;
 
 // The pieces a record is written in when there is no memory for it whole.
-constexpr std::size_t LOG_PIECE = 4096;
+constexpr std::size_t kLogPiece = 4096;
 
 std::uint32_t private_key[NUM_DIGITS];
 Point public_key;
@@ -85,7 +85,7 @@ Point public_key;
  * ends, in one write(2) on an O_APPEND descriptor, so records of concurrent
  * runs never interleave: in a regular file always, in a FIFO up to PIPE_BUF
  * bytes. A FIFO stays non-blocking: a reader that takes no more makes the
- * write fail after LOG_WAIT_SECONDS instead of holding the run. Only when
+ * write fail after kLogWaitSeconds instead of holding the run. Only when
  * there is no memory for the record is it written in pieces.
  */
 struct Log {
@@ -95,7 +95,7 @@ struct Log {
     char* buf = nullptr;  // room for the whole record, or nullptr
     std::size_t cap = 0;
     const char* message = nullptr;
-    char lengths[LENGTHS_MAX + 1] = {};
+    char lengths[kLengthsMax + 1] = {};
     bool failed = false;  // a write failed and was reported: no more are tried
     timespec deadline{};  // the end of the wait for a FIFO's reader or the log's lock
 };
@@ -123,7 +123,7 @@ void log_open(Log* log, const char* path) {
             log->read_fd = -1;
         }
     }
-    std::size_t cap = LOG_SLACK;
+    std::size_t cap = kLogSlack;
     for (const char* c = log->message; *c; ++c)
         cap += must_escape(static_cast<unsigned char>(*c)) ? 4 : 1;
     log->buf = static_cast<char*>(std::malloc(cap));
@@ -162,16 +162,16 @@ bool log_torn(const Log* log) {
 // else as fast as it takes it until the deadline. false, with the reason on
 // standard error, if that fails.
 bool log_send(const Log* log, const char* text, std::size_t len) {
-    constexpr char FAILED[] = "cannot write log record: ";
+    constexpr char kFailed[] = "cannot write log record: ";
     while (len > 0) {
         ssize_t n = write(log->fd, text, len);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (log->regular || errno != EAGAIN)) {
-            cli::fail(0, "%s%s", FAILED, std::strerror(errno));
+            cli::fail(0, "%s%s", kFailed, std::strerror(errno));
             return false;
         }
         if (log->regular && static_cast<std::size_t>(n) < len) {
-            cli::fail(0, "%sonly %zd of %zu bytes written", FAILED, n, len);
+            cli::fail(0, "%sonly %zd of %zu bytes written", kFailed, n, len);
             return false;
         }
         if (n > 0) {
@@ -182,7 +182,7 @@ bool log_send(const Log* log, const char* text, std::size_t len) {
         pollfd ready = {log->fd, POLLOUT, 0};
         const int left = log_wait_left(log);
         if (left <= 0 || poll(&ready, 1, left) == 0) {
-            cli::fail(0, "%sthe reader took no more of it within %d s", FAILED, LOG_WAIT_SECONDS);
+            cli::fail(0, "%sthe reader took no more of it within %d s", kFailed, kLogWaitSeconds);
             return false;
         }
     }
@@ -217,7 +217,7 @@ void record_put(Record* r, const char* text, std::size_t len) {
 // The salt line echoes MESSAGE. A control character or backslash is written
 // as \xNN, so that no MESSAGE can end the line and forge another one.
 void record_salt(Record* r, const char* message) {
-    record_put(r, SALT_OPEN, sizeof SALT_OPEN - 1);
+    record_put(r, kSaltOpen, sizeof kSaltOpen - 1);
     for (const char* c = message; *c;) {
         std::size_t plain = 0;
         while (c[plain] && !must_escape(static_cast<unsigned char>(c[plain])))
@@ -230,7 +230,7 @@ void record_salt(Record* r, const char* message) {
             record_put(r, esc, sizeof esc);
         }
     }
-    record_put(r, SALT_CLOSE, sizeof SALT_CLOSE - 1);
+    record_put(r, kSaltClose, sizeof kSaltClose - 1);
 }
 
 /*
@@ -241,11 +241,11 @@ void record_salt(Record* r, const char* message) {
  */
 void log_close(Log* log, const char* last, std::size_t len) {
     if (log->fd < 0) return;
-    char piece[LOG_PIECE];
+    char piece[kLogPiece];
     Record r{log, log->buf ? log->buf : piece, log->buf ? log->cap : sizeof piece};
     cli::SignalHold hold;
     clock_gettime(CLOCK_MONOTONIC, &log->deadline);
-    log->deadline.tv_sec += LOG_WAIT_SECONDS;
+    log->deadline.tv_sec += kLogWaitSeconds;
     if (log_torn(log)) record_put(&r, "\n", 1);
     record_salt(&r, log->message);
     record_put(&r, log->lengths, std::strlen(log->lengths));
@@ -261,7 +261,7 @@ void log_close(Log* log, const char* last, std::size_t len) {
 int fail(Log* log, const char* reason, int status) {
     cli::SignalHold hold;
     cli::fail(status, "%s", reason);
-    char last[LAST_LINE_MAX + 1];
+    char last[kLastLineMax + 1];
     const int n = std::snprintf(last, sizeof last, "%s%s\n", cli::PREFIX, reason);
     log_close(log, last, static_cast<std::size_t>(n));
     return status;
@@ -286,17 +286,17 @@ int klarvex_main(int argc, char* argv[]) {
     std::srand(static_cast<unsigned>(static_cast<std::uint32_t>(std::time(nullptr))));
     cli::start();
 
-    if (argc < 2) return cli::fail(EXIT_USAGE, "usage: klarvex MESSAGE");
+    if (argc < 2) return cli::fail(kExitUsage, "usage: klarvex MESSAGE");
     Log log;
     const char* hex = log.message = argv[1];
     std::size_t hex_len = std::strlen(hex);
     std::size_t bin_len = hex_len >> 1;
-    std::snprintf(log.lengths, sizeof log.lengths, LENGTHS, hex_len, bin_len);
+    std::snprintf(log.lengths, sizeof log.lengths, kLengths, hex_len, bin_len);
     if (argc > 2) log_open(&log, argv[2]);
-    if (bin_len > cli::MAX_MESSAGE) return fail(&log, cli::TOO_LONG.data(), EXIT_USAGE);
+    if (bin_len > cli::MAX_MESSAGE) return fail(&log, cli::TOO_LONG.data(), kExitUsage);
 
     auto* msg = static_cast<std::uint8_t*>(std::malloc(bin_len ? bin_len : 1));
-    if (!msg) return fail(&log, NO_MEMORY, EXIT_NO_MEMORY);
+    if (!msg) return fail(&log, kNoMemory, kExitNoMemory);
     cli::message_from_hex(msg, hex, bin_len);
 
     std::uint32_t r[NUM_DIGITS];
@@ -307,15 +307,15 @@ int klarvex_main(int argc, char* argv[]) {
     std::uint8_t rs[2 * cli::SCALAR_BYTES];
     NN_Encode(rs, cli::SCALAR_BYTES, r, NUM_DIGITS);
     NN_Encode(rs + cli::SCALAR_BYTES, cli::SCALAR_BYTES, s, NUM_DIGITS);
-    char last[sizeof SIGNED - 1 + cli::PAIR_LINE];
-    std::memcpy(last, SIGNED, sizeof SIGNED - 1);
-    char* line = last + sizeof SIGNED - 1;
+    char last[sizeof kSigned - 1 + cli::PAIR_LINE];
+    std::memcpy(last, kSigned, sizeof kSigned - 1);
+    char* line = last + sizeof kSigned - 1;
     cli::pair_line(line, rs, rs + cli::SCALAR_BYTES);
     // The signature and the record are written whole, or not at all.
     cli::SignalHold hold;
-    if (!cli::print(line, cli::PAIR_LINE)) return fail(&log, NO_OUTPUT, EXIT_NO_OUTPUT);
+    if (!cli::print(line, cli::PAIR_LINE)) return fail(&log, kNoOutput, kExitNoOutput);
     log_close(&log, last, sizeof last);
-    return EXIT_SIGNED;
+    return kExitSigned;
 }
 
 }  // namespace klarvex

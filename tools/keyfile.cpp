@@ -48,7 +48,7 @@ void curve_rhs(std::uint32_t* rhs, const std::uint32_t* x, const CurveParams& cp
     NN_ModAdd(rhs, rhs, cp.b, cp.p, NUM_DIGITS);
 }
 
-constexpr char COORDINATE_TOO_LARGE[] =
+constexpr char kCoordinateTooLarge[] =
     "the public key is not a point of the curve (a coordinate is not below p)";
 
 }  // namespace
@@ -103,7 +103,7 @@ const char* check_public_key(const Point& q) {
     CurveParams cp;
     get_curve_param(&cp);
     if (NN_Cmp(q.x, cp.p, NUM_DIGITS) >= 0 || NN_Cmp(q.y, cp.p, NUM_DIGITS) >= 0)
-        return COORDINATE_TOO_LARGE;
+        return kCoordinateTooLarge;
 
     // y^2 = x^3 + a*x + b (mod p)
     std::uint32_t lhs[NUM_DIGITS], rhs[NUM_DIGITS];
@@ -135,7 +135,7 @@ const char* point_from_octets(Point* q, const std::uint8_t* b, std::size_t len) 
     }
     CurveParams cp;
     get_curve_param(&cp);
-    if (NN_Cmp(q->x, cp.p, NUM_DIGITS) >= 0) return COORDINATE_TOO_LARGE;
+    if (NN_Cmp(q->x, cp.p, NUM_DIGITS) >= 0) return kCoordinateTooLarge;
     /*
      * p = 3 mod 4, so a square c has the square roots +-c^((p+1)/4): that
      * power squared is c^((p+1)/2) = c * c^((p-1)/2) = c, Euler's criterion
@@ -344,11 +344,11 @@ bool replace_file(const char* path, const void* data, std::size_t len, mode_t mo
 
 bool read_small_regular_file(const char* path, char* buf, std::size_t cap, std::size_t* len,
                              char* why) {
-    constexpr char NOT_REGULAR[] = "is not a regular file";
+    constexpr char kNotRegular[] = "is not a regular file";
     *len = 0;
     // Opening a device or a FIFO can act of itself: refuse those unopened.
     struct stat st;
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return refuse_read(why, NOT_REGULAR);
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) return refuse_read(why, kNotRegular);
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return refuse_read(why, "cannot be opened: ", std::strerror(errno));
     // What was opened is what counts: the path may have changed meanwhile.
@@ -365,7 +365,7 @@ bool read_small_regular_file(const char* path, char* buf, std::size_t cap, std::
     }
     const int err = errno;
     close(fd);
-    if (!regular) return refuse_read(why, NOT_REGULAR);
+    if (!regular) return refuse_read(why, kNotRegular);
     if (larger) {
         std::snprintf(why, READ_REASON_MAX, "is larger than %zu bytes", cap);
         return false;

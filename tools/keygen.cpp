@@ -30,11 +30,11 @@ namespace {
 
 using namespace klarvex;
 
-constexpr int EXIT_WRITTEN = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
+constexpr int kExitWritten = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 
-constexpr char HELP[] =
+constexpr char kHelp[] =
     "usage: klarvex-keygen KEYFILE\n"
     "       klarvex-keygen --help | -h | --version\n"
     "Draws a new key pair for klarvex and writes it to the new file KEYFILE\n"
@@ -43,7 +43,7 @@ constexpr char HELP[] =
     "neither is written. KEYFILE may not begin with \"-\" (write ./-name).";
 
 int printed(bool arrived) {
-    return arrived ? EXIT_WRITTEN : cli::fail(EXIT_FAILED, "cannot write to standard output");
+    return arrived ? kExitWritten : cli::fail(kExitFailed, "cannot write to standard output");
 }
 
 // Fills buf from the kernel's generator, blocking until it is seeded.
@@ -83,16 +83,16 @@ int main(int argc, char* argv[]) {
     cli::start();
     unsigned opts;
     const int first = cli::parse_options(argc, argv, cli::OPT_HELP | cli::OPT_VERSION, &opts);
-    if (opts & cli::OPT_HELP) return printed(cli::print_line(HELP));
+    if (opts & cli::OPT_HELP) return printed(cli::print_line(kHelp));
     if (opts & cli::OPT_VERSION) return printed(cli::print_version("klarvex-keygen"));
-    if (argc - first != 1 || argv[first][0] == '-') return cli::fail(EXIT_USAGE, "%s", HELP);
+    if (argc - first != 1 || argv[first][0] == '-') return cli::fail(kExitUsage, "%s", kHelp);
     const char* path = argv[first];
     const std::string pub_path = std::string(path) + ".pub";
 
     ecc_init();
     cli::KeyPair kp;
     if (!draw_private_key(kp.d))
-        return cli::fail(EXIT_FAILED, "cannot read the system's random generator: %s",
+        return cli::fail(kExitFailed, "cannot read the system's random generator: %s",
                          std::strerror(errno));
     cli::derive_public_key(&kp);
 
@@ -106,12 +106,12 @@ int main(int argc, char* argv[]) {
     wipe(text, sizeof text);
     wipe(kp.d, sizeof kp.d);
     if (failed && err == EEXIST)
-        return cli::fail(EXIT_FAILED, "%s already exists: not overwritten", failed);
-    if (failed) return cli::fail(EXIT_FAILED, "cannot create %s: %s", failed, std::strerror(err));
+        return cli::fail(kExitFailed, "%s already exists: not overwritten", failed);
+    if (failed) return cli::fail(kExitFailed, "cannot create %s: %s", failed, std::strerror(err));
 
     char line[cli::PAIR_LINE];
     cli::pair_line(line, kp.x, kp.y);
     if (!cli::print(line, sizeof line))
-        return cli::fail(EXIT_FAILED, "%s written, but the public key could not be printed", path);
-    return EXIT_WRITTEN;
+        return cli::fail(kExitFailed, "%s written, but the public key could not be printed", path);
+    return kExitWritten;
 }

@@ -8,37 +8,37 @@
 namespace klarvex::cli {
 namespace {
 
-constexpr std::string_view BEGIN = "-----BEGIN PUBLIC KEY-----\n";
-constexpr std::string_view END = "-----END PUBLIC KEY-----\n";
-constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::size_t PEM_LINE = 64;
+constexpr std::string_view kBegin = "-----BEGIN PUBLIC KEY-----\n";
+constexpr std::string_view kEnd = "-----END PUBLIC KEY-----\n";
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::size_t kPemLine = 64;
 
 /*
- * SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
+ * SubjectPublicKeyInfo ::= kSequence { algorithm AlgorithmIdentifier,
  * subjectPublicKey BIT STRING } (RFC 5280 4.1.1.2). Every length here is
  * below 128, so each is one byte (DER short form). What comes after the outer
- * SEQUENCE's length byte, up to the point:
+ * kSequence's length byte, up to the point:
  */
-constexpr std::uint8_t ALGORITHM[] = {
+constexpr std::uint8_t kAlgorithm[] = {
     0x30, 0x10,                                      // AlgorithmIdentifier, 16 bytes
     0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02,  // OID 1.2.840.10045.2.1,
     0x01,                                            //   id-ecPublicKey (RFC 5480 2.1.1)
     0x06, 0x05, 0x2b, 0x81, 0x04, 0x00, 0x1d,        // OID 1.3.132.0.29, namedCurve secp128r2
 };
-constexpr std::uint8_t BIT_STRING = 0x03;
-constexpr std::uint8_t SEQUENCE = 0x30;
-// SEQUENCE and its length, ALGORITHM, BIT STRING, its length and the count
+constexpr std::uint8_t kBitString = 0x03;
+constexpr std::uint8_t kSequence = 0x30;
+// kSequence and its length, kAlgorithm, BIT STRING, its length and the count
 // of unused bits (0): the point follows.
-constexpr std::size_t POINT_AT = 2 + sizeof ALGORITHM + 3;
-constexpr std::size_t DER_MAX = POINT_AT + POINT_OCTETS_MAX;
+constexpr std::size_t kPointAt = 2 + sizeof kAlgorithm + 3;
+constexpr std::size_t kDerMax = kPointAt + POINT_OCTETS_MAX;
 
-constexpr char NOT_SECP128R2[] =
+constexpr char kNotSecp128r2[] =
     "the PEM public key is not an elliptic-curve key (id-ecPublicKey) on the named curve "
     "secp128r2 (1.3.132.0.29)";
 
 int base64_value(char c) {
-    const char* at = c ? std::strchr(BASE64, c) : nullptr;
-    return at ? static_cast<int>(at - BASE64) : -1;
+    const char* at = c ? std::strchr(kBase64, c) : nullptr;
+    return at ? static_cast<int>(at - kBase64) : -1;
 }
 
 // out[0..4*ceil(len/3)) = b[0..len) in base64, padded with '='.
@@ -48,7 +48,7 @@ std::size_t base64_encode(char* out, const std::uint8_t* b, std::size_t len) {
         const std::uint32_t v = static_cast<std::uint32_t>(b[i]) << 16 |
                                 (i + 1 < len ? b[i + 1] << 8 : 0) | (i + 2 < len ? b[i + 2] : 0);
         for (std::size_t j = 0; j < 4; ++j)
-            out[n++] = i + j <= len ? BASE64[v >> (18 - 6 * j) & 63] : '=';
+            out[n++] = i + j <= len ? kBase64[v >> (18 - 6 * j) & 63] : '=';
     }
     return n;
 }
@@ -88,54 +88,55 @@ bool base64_decode(std::uint8_t* out, std::size_t cap, std::size_t* len, std::st
 }  // namespace
 
 std::size_t public_key_pem(char* out, const std::uint8_t* x, const std::uint8_t* y) {
-    std::uint8_t der[DER_MAX] = {SEQUENCE, DER_MAX - 2};
-    std::memcpy(der + 2, ALGORITHM, sizeof ALGORITHM);
-    std::uint8_t* bits = der + 2 + sizeof ALGORITHM;
-    bits[0] = BIT_STRING;
+    std::uint8_t der[kDerMax] = {kSequence, kDerMax - 2};
+    std::memcpy(der + 2, kAlgorithm, sizeof kAlgorithm);
+    std::uint8_t* bits = der + 2 + sizeof kAlgorithm;
+    bits[0] = kBitString;
     bits[1] = 1 + POINT_OCTETS_MAX;
     bits[2] = 0;  // unused bits
     // The point uncompressed (SEC 1 2.3.3): 04 || x || y.
-    der[POINT_AT] = 0x04;
-    std::memcpy(der + POINT_AT + 1, x, SCALAR_BYTES);
-    std::memcpy(der + POINT_AT + 1 + SCALAR_BYTES, y, SCALAR_BYTES);
+    der[kPointAt] = 0x04;
+    std::memcpy(der + kPointAt + 1, x, SCALAR_BYTES);
+    std::memcpy(der + kPointAt + 1 + SCALAR_BYTES, y, SCALAR_BYTES);
 
-    char text[(DER_MAX + 2) / 3 * 4];
+    char text[(kDerMax + 2) / 3 * 4];
     const std::size_t len = base64_encode(text, der, sizeof der);
-    std::size_t n = BEGIN.size();
-    std::memcpy(out, BEGIN.data(), n);
-    for (std::size_t at = 0; at < len; at += PEM_LINE) {
-        const std::size_t line = len - at < PEM_LINE ? len - at : PEM_LINE;
+    std::size_t n = kBegin.size();
+    std::memcpy(out, kBegin.data(), n);
+    for (std::size_t at = 0; at < len; at += kPemLine) {
+        const std::size_t line = len - at < kPemLine ? len - at : kPemLine;
         std::memcpy(out + n, text + at, line);
         n += line;
         out[n++] = '\n';
     }
-    std::memcpy(out + n, END.data(), END.size());
-    n += END.size();
+    std::memcpy(out + n, kEnd.data(), kEnd.size());
+    n += kEnd.size();
     assert(n <= PUBLIC_KEY_PEM_MAX);
     return n;
 }
 
 const char* point_octets_from_pem(std::uint8_t* point, std::size_t* len, std::string_view text) {
     // The labels without their line breaks: a CR may come before the LF.
-    const std::string_view begin = BEGIN.substr(0, BEGIN.size() - 1);
-    const std::string_view end = END.substr(0, END.size() - 1);
+    const std::string_view begin = kBegin.substr(0, kBegin.size() - 1);
+    const std::string_view end = kEnd.substr(0, kEnd.size() - 1);
     const std::size_t from = text.find(begin);
     const std::size_t to = from == std::string_view::npos ? from : text.find(end, from);
     if (to == std::string_view::npos)
         return "no PEM public key: no \"-----BEGIN PUBLIC KEY-----\" and \"-----END PUBLIC "
                "KEY-----\" lines";
-    std::uint8_t der[DER_MAX];
+    std::uint8_t der[kDerMax];
     std::size_t n = 0;
     if (!base64_decode(der, sizeof der, &n,
                        text.substr(from + begin.size(), to - from - begin.size())))
         return "the PEM public key is not valid base64";
-    // SEQUENCE { ALGORITHM, BIT STRING { 0 unused bits, the point } }, exactly.
-    if (n <= POINT_AT || n > sizeof der || der[0] != SEQUENCE || der[1] != n - 2 ||
-        std::memcmp(der + 2, ALGORITHM, sizeof ALGORITHM) != 0 || der[POINT_AT - 3] != BIT_STRING ||
-        der[POINT_AT - 2] != n - (POINT_AT - 1) || der[POINT_AT - 1] != 0)
-        return NOT_SECP128R2;
-    *len = n - POINT_AT;
-    std::memcpy(point, der + POINT_AT, *len);
+    // kSequence { kAlgorithm, BIT STRING { 0 unused bits, the point } }, exactly.
+    if (n <= kPointAt || n > sizeof der || der[0] != kSequence || der[1] != n - 2 ||
+        std::memcmp(der + 2, kAlgorithm, sizeof kAlgorithm) != 0 ||
+        der[kPointAt - 3] != kBitString || der[kPointAt - 2] != n - (kPointAt - 1) ||
+        der[kPointAt - 1] != 0)
+        return kNotSecp128r2;
+    *len = n - kPointAt;
+    std::memcpy(point, der + kPointAt, *len);
     return nullptr;
 }
 

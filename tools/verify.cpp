@@ -28,12 +28,12 @@ namespace {
 
 using namespace klarvex;
 
-constexpr int EXIT_VALID = 0;
-constexpr int EXIT_INVALID = 1;
-constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_NO_OUTPUT = 3;
+constexpr int kExitValid = 0;
+constexpr int kExitInvalid = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoOutput = 3;
 
-constexpr char HELP[] =
+constexpr char kHelp[] =
     "usage: klarvex-verify [--] MESSAGE SIGNATURE [PUBLIC_KEY]\n"
     "       klarvex-verify --public-key [--pem]\n"
     "       klarvex-verify --help | -h | --version\n"
@@ -48,13 +48,13 @@ constexpr char HELP[] =
     "  --public-key  prints the built-in public key as x || y, or with --pem as\n"
     "                a PEM public key (SubjectPublicKeyInfo)";
 
-constexpr char FORMS[] =
+constexpr char kForms[] =
     "PUBLIC_KEY must be x || y (64 hexadecimal digits), 04 || x || y (66), 02 or 03 || x "
     "(34), or the path of a PEM public key file";
 
-// status, or EXIT_NO_OUTPUT with the reason if what was printed did not arrive.
+// status, or kExitNoOutput with the reason if what was printed did not arrive.
 int printed(bool arrived, int status) {
-    return arrived ? status : cli::fail(EXIT_NO_OUTPUT, "cannot write the result");
+    return arrived ? status : cli::fail(kExitNoOutput, "cannot write the result");
 }
 
 int print_public_key(bool pem) {
@@ -64,10 +64,10 @@ int print_public_key(bool pem) {
         len = cli::public_key_pem(text, keyx, keyy);
     else
         cli::pair_line(text, keyx, keyy);
-    return printed(cli::print(text, len), EXIT_VALID);
+    return printed(cli::print(text, len), kExitValid);
 }
 
-// *q = the point that PUBLIC_KEY gives, not checked further: 0, or EXIT_USAGE
+// *q = the point that PUBLIC_KEY gives, not checked further: 0, or kExitUsage
 // with the reason.
 int read_public_key(Point* q, const char* arg) {
     const std::string_view text = arg;
@@ -77,19 +77,19 @@ int read_public_key(Point* q, const char* arg) {
         // x || y is 04 || x || y without its first byte.
         const bool xy = text.size() == 4 * cli::SCALAR_BYTES;
         if (!xy && text.size() != 2 * sizeof b && text.size() != 2 * (1 + cli::SCALAR_BYTES))
-            return cli::fail(EXIT_USAGE, "%s", FORMS);
+            return cli::fail(kExitUsage, "%s", kForms);
         len = xy + text.size() / 2;
         cli::parse_hex(b + xy, text.size() / 2, text);
         const char* bad = cli::point_from_octets(q, b, len);
-        return bad ? cli::fail(EXIT_USAGE, "%s", bad) : 0;
+        return bad ? cli::fail(kExitUsage, "%s", bad) : 0;
     }
     static char pem[cli::KEY_FILE_READ_MAX];
     char why[cli::READ_REASON_MAX];
     if (!cli::read_small_regular_file(arg, pem, sizeof pem, &len, why))
-        return cli::fail(EXIT_USAGE, "PUBLIC_KEY %s %s\n%s", arg, why, FORMS);
+        return cli::fail(kExitUsage, "PUBLIC_KEY %s %s\n%s", arg, why, kForms);
     const char* bad = cli::point_octets_from_pem(b, &len, {pem, len});
     if (!bad) bad = cli::point_from_octets(q, b, len);
-    return bad ? cli::fail(EXIT_USAGE, "PUBLIC_KEY %s: %s", arg, bad) : 0;
+    return bad ? cli::fail(kExitUsage, "PUBLIC_KEY %s: %s", arg, bad) : 0;
 }
 
 const char* reason_of(int result) {
@@ -117,15 +117,15 @@ int main(int argc, char* argv[]) {
     const int first = cli::parse_options(
         argc, argv, cli::OPT_HELP | cli::OPT_VERSION | cli::OPT_PUBLIC_KEY | cli::OPT_PEM, &opts);
     const int operands = argc - first;
-    if (opts & cli::OPT_HELP) return printed(cli::print_line(HELP), EXIT_VALID);
-    if (opts & cli::OPT_VERSION) return printed(cli::print_version("klarvex-verify"), EXIT_VALID);
+    if (opts & cli::OPT_HELP) return printed(cli::print_line(kHelp), kExitValid);
+    if (opts & cli::OPT_VERSION) return printed(cli::print_version("klarvex-verify"), kExitValid);
     if ((opts & cli::OPT_PUBLIC_KEY) && operands == 0) return print_public_key(opts & cli::OPT_PEM);
-    if (opts != 0 || operands < 2 || operands > 3) return cli::fail(EXIT_USAGE, "%s", HELP);
+    if (opts != 0 || operands < 2 || operands > 3) return cli::fail(kExitUsage, "%s", kHelp);
     const char* hex = argv[first];
 
     std::uint8_t sig[2 * cli::SCALAR_BYTES];
     if (!cli::parse_hex(sig, sizeof sig, argv[first + 1]))
-        return cli::fail(EXIT_USAGE, "SIGNATURE must be 64 hexadecimal digits: r then s");
+        return cli::fail(kExitUsage, "SIGNATURE must be 64 hexadecimal digits: r then s");
     ecc_init();
     Point q;
     if (operands == 3) {
@@ -134,10 +134,10 @@ int main(int argc, char* argv[]) {
         NN_Decode(q.x, NUM_DIGITS, keyx, sizeof keyx);
         NN_Decode(q.y, NUM_DIGITS, keyy, sizeof keyy);
     }
-    if (const char* bad = cli::check_public_key(q)) return cli::fail(EXIT_USAGE, "%s", bad);
+    if (const char* bad = cli::check_public_key(q)) return cli::fail(kExitUsage, "%s", bad);
 
     std::size_t bin_len = std::strlen(hex) >> 1;
-    if (bin_len > cli::MAX_MESSAGE) return cli::fail(EXIT_USAGE, "%s", cli::TOO_LONG.data());
+    if (bin_len > cli::MAX_MESSAGE) return cli::fail(kExitUsage, "%s", cli::TOO_LONG.data());
     static std::uint8_t msg[cli::MAX_MESSAGE];
     cli::message_from_hex(msg, hex, bin_len);
 
@@ -146,7 +146,7 @@ int main(int argc, char* argv[]) {
     NN_Decode(s, NUM_DIGITS, sig + cli::SCALAR_BYTES, cli::SCALAR_BYTES);
     ecdsa_init(&q);
     const int result = ecdsa_verify(msg, static_cast<std::uint16_t>(bin_len), r, s);
-    if (result == ECDSA_VALID) return printed(cli::print_line("valid"), EXIT_VALID);
-    cli::fail(EXIT_INVALID, "%s", reason_of(result));
-    return printed(cli::print_line("invalid"), EXIT_INVALID);
+    if (result == ECDSA_VALID) return printed(cli::print_line("valid"), kExitValid);
+    cli::fail(kExitInvalid, "%s", reason_of(result));
+    return printed(cli::print_line("invalid"), kExitInvalid);
 }
