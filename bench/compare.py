@@ -53,7 +53,6 @@ SOLO = {
     "klarvex/dbl4": "ecc_m_dbl_projective, m = 4",
     "klarvex/add_mixed": "ecc_add_proj with Z2 = 1",
     "klarvex/add_affine": "ecc_add (affine)",
-    "klarvex/ecc_init": "ecc_init",
     "klarvex/ecdsa_init": "ecdsa_init",
     "openssl/field_mul_mont": "BN_mod_mul_montgomery mod p",
 }

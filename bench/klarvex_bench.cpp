@@ -296,7 +296,6 @@ void prepare_inputs() {
 // Sets up the library on the inputs and checks a sample of its results.
 void prepare_library() {
     std::srand(static_cast<unsigned>(kSeed));
-    klarvex::ecc_init();
     klarvex::ecdsa_init(&in.q);
     klarvex::ecc_win_precompute(&in.pt[0], in.table);
 
@@ -622,13 +621,6 @@ void BM_openssl_mul(benchmark::State& st) {
 // Set-up, signing and verification.
 // ---------------------------------------------------------------------------
 
-void BM_klarvex_ecc_init(benchmark::State& st) {
-    for (auto _ : st) {
-        klarvex::ecc_init();
-        benchmark::ClobberMemory();
-    }
-}
-
 void BM_klarvex_ecdsa_init(benchmark::State& st) {
     for (auto _ : st) {
         klarvex::ecdsa_init(&in.q);
@@ -792,7 +784,6 @@ BENCHMARK(BM_klarvex_mul_base_var)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_mul_base)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_mul)->Unit(kMicrosecond);
 BENCHMARK(BM_openssl_mul)->Unit(kMicrosecond);
-BENCHMARK(BM_klarvex_ecc_init)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_ecdsa_init)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sign)->Unit(kMicrosecond);
 BENCHMARK(BM_klarvex_sign_var)->Unit(kMicrosecond);

@@ -240,7 +240,6 @@ void run(Reader& in) {
 }  // namespace klarvex::fuzz
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    klarvex::ecc_init();
     klarvex::fuzz::curve();
     return 0;
 }

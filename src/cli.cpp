@@ -175,16 +175,16 @@ int parse_options(int argc, char* const argv[], unsigned accepted, unsigned* giv
     static constexpr struct {
         const char* name;
         Option option;
-    } NAMES[] = {{"--help", OPT_HELP},
-                 {"-h", OPT_HELP},
-                 {"--version", OPT_VERSION},
-                 {"--public-key", OPT_PUBLIC_KEY},
-                 {"--pem", OPT_PEM}};
+    } kNames[] = {{"--help", OPT_HELP},
+                  {"-h", OPT_HELP},
+                  {"--version", OPT_VERSION},
+                  {"--public-key", OPT_PUBLIC_KEY},
+                  {"--pem", OPT_PEM}};
     *given = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) return i + 1;
         unsigned found = 0;
-        for (const auto& o : NAMES)
+        for (const auto& o : kNames)
             if ((accepted & o.option) && std::strcmp(argv[i], o.name) == 0) found = o.option;
         if (!found) return i;
         *given |= found;

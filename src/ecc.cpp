@@ -231,8 +231,6 @@ void ecc_dbl_proj(Point* P0, std::uint32_t* Z0, const Point* P1, const std::uint
     fe_sub(P0->y, A, T);      // Y3 = M*(S - X3) - 8*Y1^4
 }
 
-namespace {
-
 /*
  * m doublings in a row: Algorithm 3.23 (repeated doubling) of Hankerson,
  * Menezes and Vanstone, "Guide to Elliptic Curve Cryptography" (2004),
@@ -242,16 +240,15 @@ namespace {
  * kept doubled (three shift-doublings a pass instead of five, for one
  * doubling before the passes and one halving after them). Costs: 2S once,
  * then per pass 4S + 5M in the general form (4S + 4M for a = -3 or a = 0),
- * one M less in the last pass. The passes run on Z = 0 as on any Z (they
- * leave Z = 0 and X, Y without meaning); ecc_m_dbl_projective skips them
- * then, and the constant-time multiplication runs them on every value.
+ * one M less in the last pass.
  */
-void dbl_passes(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
+void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
     std::uint32_t A[NUM_DIGITS], B[NUM_DIGITS], M[NUM_DIGITS], S[NUM_DIGITS], T[NUM_DIGITS];
     std::uint32_t W[NUM_DIGITS];
     std::uint32_t* X = P0->x;
     std::uint32_t* Y = P0->y;
 
+    if (fe_is_zero(Z0)) return;
     /* Y holds 2*y until the final halving. A pass is one doubling; one that
      * reaches y = 0 sets Z = 0, and Z stays 0 through the passes left. */
     fe_shl(Y, Y, 1);  // Y = 2*y
@@ -290,12 +287,6 @@ void dbl_passes(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
         fe_sub(Y, M, T);  // Y' = 2*(M*(S - X') - 8*y^4)
     }
     fe_half(Y, Y);  // y = Y/2
-}
-
-}  // namespace
-
-void ecc_m_dbl_projective(Point* P0, std::uint32_t* Z0, std::uint8_t m) {
-    if (!fe_is_zero(Z0)) dbl_passes(P0, Z0, m);
 }
 
 // The mixed addition of the first operand, entered with Z = 1, and the

@@ -14,7 +14,6 @@
 #include <string>
 
 #include "cli.h"
-#include "ecc.h"
 #include "keyfile.h"
 #include "wipe.h"
 
@@ -74,7 +73,6 @@ int keycheck(const char* key_path, const char* header_path) {
     char out[kHeaderMax];
     const char* bad = nullptr;
     if (parsed) {
-        ecc_init();
         bad = cli::check_key_pair(kp);
         if (!bad) len = format_header(out, kp);
     }

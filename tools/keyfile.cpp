@@ -161,7 +161,7 @@ const char* point_from_octets(Point* q, const std::uint8_t* b, std::size_t len) 
 }
 
 bool parse_key_file(KeyPair* kp, std::string_view text, std::string* error) {
-    static constexpr std::string_view LABELS[3] = {"d", "Q.x", "Q.y"};
+    static constexpr std::string_view kLabels[3] = {"d", "Q.x", "Q.y"};
     std::uint8_t* fields[3] = {kp->d, kp->x, kp->y};
     bool seen[3] = {};
     std::size_t line_no = 0;
@@ -189,19 +189,19 @@ bool parse_key_file(KeyPair* kp, std::string_view text, std::string* error) {
         const std::size_t colon = line.find(':');
         int f = -1;
         for (int i = 0; i < 3 && colon != std::string_view::npos; ++i)
-            if (line.substr(0, colon) == LABELS[i]) f = i;
+            if (line.substr(0, colon) == kLabels[i]) f = i;
         if (f < 0) return refuse("expected \"d:\", \"Q.x:\" or \"Q.y:\" and 32 hexadecimal digits");
-        if (seen[f]) return refuse(std::string(LABELS[f]) + " is given twice");
+        if (seen[f]) return refuse(std::string(kLabels[f]) + " is given twice");
         std::string_view value = line.substr(colon + 1);
         while (!value.empty() && is_blank(value.front()))
             value.remove_prefix(1);
         if (!parse_hex(fields[f], SCALAR_BYTES, value))
-            return refuse(std::string(LABELS[f]) + " must be 32 hexadecimal digits");
+            return refuse(std::string(kLabels[f]) + " must be 32 hexadecimal digits");
         seen[f] = true;
     }
     for (int i = 0; i < 3; ++i) {
         if (!seen[i]) {
-            *error = "no " + std::string(LABELS[i]) + " line";
+            *error = "no " + std::string(kLabels[i]) + " line";
             return false;
         }
     }

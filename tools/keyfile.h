@@ -43,15 +43,14 @@ std::size_t format_key_file(char* out, const KeyPair& kp);
 // in text and kp, which the caller wipes.
 bool parse_key_file(KeyPair* kp, std::string_view text, std::string* error);
 
-// Sets x and y of kp to d*G (coordinates below p). ecc_init must have run.
+// Sets x and y of kp to d*G (coordinates below p).
 void derive_public_key(KeyPair* kp);
 
-// nullptr if 1 <= d <= n-1 and (x, y) = d*G, else the reason. ecc_init must
-// have run.
+// nullptr if 1 <= d <= n-1 and (x, y) = d*G, else the reason.
 const char* check_key_pair(const KeyPair& kp);
 
 // nullptr if q is a point of the curve (coordinates below p) whose order is
-// n, else the reason. (0, 0) is not on the curve. ecc_init must have run.
+// n, else the reason. (0, 0) is not on the curve.
 const char* check_public_key(const Point& q);
 
 // q = the point of the SEC 1 encoding b[0..len): 04 || x || y, or 02 or 03

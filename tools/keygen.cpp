@@ -89,7 +89,6 @@ int main(int argc, char* argv[]) {
     const char* path = argv[first];
     const std::string pub_path = std::string(path) + ".pub";
 
-    ecc_init();
     cli::KeyPair kp;
     if (!draw_private_key(kp.d))
         return cli::fail(kExitFailed, "cannot read the system's random generator: %s",

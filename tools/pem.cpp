@@ -14,10 +14,10 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 constexpr std::size_t kPemLine = 64;
 
 /*
- * SubjectPublicKeyInfo ::= kSequence { algorithm AlgorithmIdentifier,
+ * SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
  * subjectPublicKey BIT STRING } (RFC 5280 4.1.1.2). Every length here is
  * below 128, so each is one byte (DER short form). What comes after the outer
- * kSequence's length byte, up to the point:
+ * SEQUENCE's length byte, up to the point:
  */
 constexpr std::uint8_t kAlgorithm[] = {
     0x30, 0x10,                                      // AlgorithmIdentifier, 16 bytes
@@ -27,7 +27,7 @@ constexpr std::uint8_t kAlgorithm[] = {
 };
 constexpr std::uint8_t kBitString = 0x03;
 constexpr std::uint8_t kSequence = 0x30;
-// kSequence and its length, kAlgorithm, BIT STRING, its length and the count
+// SEQUENCE and its length, kAlgorithm, BIT STRING, its length and the count
 // of unused bits (0): the point follows.
 constexpr std::size_t kPointAt = 2 + sizeof kAlgorithm + 3;
 constexpr std::size_t kDerMax = kPointAt + POINT_OCTETS_MAX;
@@ -129,7 +129,7 @@ const char* point_octets_from_pem(std::uint8_t* point, std::size_t* len, std::st
     if (!base64_decode(der, sizeof der, &n,
                        text.substr(from + begin.size(), to - from - begin.size())))
         return "the PEM public key is not valid base64";
-    // kSequence { kAlgorithm, BIT STRING { 0 unused bits, the point } }, exactly.
+    // SEQUENCE { kAlgorithm, BIT STRING { 0 unused bits, the point } }, exactly.
     if (n <= kPointAt || n > sizeof der || der[0] != kSequence || der[1] != n - 2 ||
         std::memcmp(der + 2, kAlgorithm, sizeof kAlgorithm) != 0 ||
         der[kPointAt - 3] != kBitString || der[kPointAt - 2] != n - (kPointAt - 1) ||

@@ -18,7 +18,6 @@
 
 #include "builtin_key.h"
 #include "cli.h"
-#include "ecc.h"
 #include "ecdsa.h"
 #include "keyfile.h"
 #include "nn.h"
@@ -126,7 +125,6 @@ int main(int argc, char* argv[]) {
     std::uint8_t sig[2 * cli::SCALAR_BYTES];
     if (!cli::parse_hex(sig, sizeof sig, argv[first + 1]))
         return cli::fail(kExitUsage, "SIGNATURE must be 64 hexadecimal digits: r then s");
-    ecc_init();
     Point q;
     if (operands == 3) {
         if (int status = read_public_key(&q, argv[first + 2])) return status;
