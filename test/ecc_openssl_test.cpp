@@ -28,6 +28,7 @@ namespace {
 
 using test::Bn;
 using test::EcPoint;
+using test::hex;
 using test::kScale;
 using test::num;
 using test::Num;
@@ -227,12 +228,6 @@ std::vector<Num> adversarial_scalars() {
     Num two128{0, 0, 0, 0, 1}, two128m1{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0};
     ks.insert(ks.end(), {two128, two128m1, Num{1, 0, 0, 0, 1}});
     return ks;
-}
-
-std::string hex(const Num& k) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x%08x", k[4], k[3], k[2], k[1], k[0]);
-    return buf;
 }
 
 void report(const char* what, int count) {

@@ -23,6 +23,7 @@
 namespace klarvex {
 namespace {
 
+using test::hex;
 using test::mul_base;
 using test::Num;
 using test::sha1;
@@ -35,18 +36,6 @@ Num num(const std::string& hex) {
     Num a{};
     NN_Decode(a.data(), NUM_DIGITS, be.data(), static_cast<std::uint8_t>(be.size()));
     return a;
-}
-
-std::string hex(const Num& a) {
-    std::uint8_t be[16];
-    NN_Encode(be, sizeof be, a.data(), NUM_DIGITS);
-    std::string s;
-    char buf[3];
-    for (std::uint8_t b : be) {
-        std::snprintf(buf, sizeof buf, "%02x", b);
-        s += buf;
-    }
-    return (a[4] ? "!" : "") + s;
 }
 
 const std::uint8_t* bytes(const char* s) {

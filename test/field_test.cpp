@@ -21,6 +21,7 @@
 namespace klarvex {
 namespace {
 
+using test::hex;
 using test::Num;
 using u32 = std::uint32_t;
 
@@ -38,12 +39,6 @@ Num from128(words::u128 v) {
     Num r;
     words::st128(r.data(), v, 0);
     return r;
-}
-
-std::string hex(const Num& a) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x%08x", a[4], a[3], a[2], a[1], a[0]);
-    return buf;
 }
 
 using Op = void (*)(u32* r, const u32* a, const u32* b);

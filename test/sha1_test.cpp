@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "sha1_internal.h"
+#include "support/hex.h"
 #include "support/openssl.h"
 #include "support/random.h"
 
@@ -16,14 +17,7 @@ namespace klarvex {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::string hex(const std::uint8_t* p, std::size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i)
-        s += {digits[p[i] >> 4], digits[p[i] & 15]};
-    return s;
-}
+using test::hex;
 
 Bytes bytes(const std::string& s) {
     return Bytes(s.begin(), s.end());

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "ecc.h"
 #include "random.h"
@@ -23,6 +25,17 @@ using Num = std::array<std::uint32_t, NUM_DIGITS>;
 
 inline Num num(std::uint64_t v) {
     return {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32)};
+}
+
+// a in hex, most significant digit first: 32 hex digits, 40 when digit 4 is
+// not zero.
+inline std::string hex(const Num& a) {
+    char buf[48];
+    if (a[4] != 0)
+        std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x%08x", a[4], a[3], a[2], a[1], a[0]);
+    else
+        std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x", a[3], a[2], a[1], a[0]);
+    return buf;
 }
 
 inline const CurveParams& curve_params() {

@@ -15,11 +15,11 @@ namespace klarvex::test {
 
 // Lowercase hex of len bytes.
 inline std::string hex(const std::uint8_t* b, std::size_t len) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
+    static constexpr char kDigits[] = "0123456789abcdef";
     std::string h;
     for (std::size_t i = 0; i < len; ++i) {
-        h += DIGITS[b[i] >> 4];
-        h += DIGITS[b[i] & 15];
+        h += kDigits[b[i] >> 4];
+        h += kDigits[b[i] & 15];
     }
     return h;
 }
